@@ -1,0 +1,15 @@
+#pragma once
+
+#include <span>
+
+namespace imgpack {
+
+// Writes the usage text to standard output.
+void print_usage();
+
+// The whole program: `args` is the argument vector, element 0 the program's
+// own name. Prints the usage text or runs one conversion; every message goes
+// to standard output. Returns the exit status, 0 or 1.
+int run_cli(std::span<const char* const> args);
+
+} // namespace imgpack

@@ -1,0 +1,41 @@
+#pragma once
+
+// Internal fast path for decoding runs of two-character hexadecimal bytes.
+// Produces exactly the bytes that hex_bytes() specifies, including for
+// characters that are not hexadecimal digits.
+
+#include "srec/hex.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace imgpack {
+
+namespace detail {
+
+// Only the low 8 bits of a decoded byte are kept, so each character's digit
+// value is needed modulo 256 (low nibble) and times 16 modulo 256 (high nibble).
+struct HexTables {
+    std::array<std::uint8_t, 256> low{};
+    std::array<std::uint8_t, 256> high{};
+};
+
+consteval HexTables make_hex_tables() {
+    HexTables tables;
+    for (int byte = 0; byte < 256; ++byte) {
+        const int digit = hex_digit(static_cast<char>(static_cast<std::int8_t>(byte - (byte > 127 ? 256 : 0))));
+        tables.low[static_cast<std::size_t>(byte)] = static_cast<std::uint8_t>(digit & 0xFF);
+        tables.high[static_cast<std::size_t>(byte)] = static_cast<std::uint8_t>((digit * 16) & 0xFF);
+    }
+    return tables;
+}
+
+inline constexpr HexTables hex_tables = make_hex_tables();
+
+} // namespace detail
+
+// Decodes `count` bytes from 2 * count characters at `text` into `out`.
+void decode_hex_pairs(const char* text, std::size_t count, std::uint8_t* out) noexcept;
+
+} // namespace imgpack

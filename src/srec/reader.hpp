@@ -1,0 +1,48 @@
+#pragma once
+
+#include "srec/text_stream.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace imgpack {
+
+// What a decoded line is. Only data records carry an address and bytes.
+enum class RecordKind : int {
+    data = 0,        // S1, S2, S3
+    termination = 1, // S7, S8, S9
+    header = 2,      // S0
+};
+
+// The most data bytes a record can carry; no line that fits the line buffer
+// holds more than 124.
+inline constexpr std::size_t record_data_capacity = 128;
+using RecordData = std::span<std::uint8_t, record_data_capacity>;
+
+// Results of read_srecord().
+inline constexpr int srec_decoded = 0;
+inline constexpr int srec_failed = -1;
+inline constexpr int srec_no_line = 1; // the stream had no character left
+
+// Decodes one line. `line` is the line as read followed by its terminating
+// zero (so line.size() is the number of characters read plus one).
+// Returns srec_decoded or srec_failed. The outputs are written only on
+// success, and for header and termination records only `kind` is.
+// When `data` is empty the data bytes are checked but not decoded.
+int decode_srecord(std::string_view line, RecordKind& kind, std::int32_t& address,
+                   std::int32_t& data_length, std::span<std::uint8_t> data);
+
+// Reads the next line of `input` and decodes it. Returns srec_decoded,
+// srec_failed (bad line or read error) or srec_no_line when the stream was
+// exhausted; in the last two cases nothing is written.
+int read_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
+                 std::int32_t& data_length, RecordData data);
+
+// Like read_srecord(), and rejecting exactly the same lines, but leaves the
+// data bytes undecoded: for a pass that only needs addresses and lengths.
+int scan_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
+                 std::int32_t& data_length);
+
+} // namespace imgpack

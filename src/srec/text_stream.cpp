@@ -1,0 +1,115 @@
+#include "srec/text_stream.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace imgpack {
+
+namespace {
+
+constexpr char line_feed = '\n';
+constexpr char carriage_return = '\r';
+constexpr char end_of_text = '\x1a';
+// Raw bytes that can make up one line: 255 characters plus a CR that is
+// dropped because a LF follows it.
+constexpr std::size_t line_window = max_line_chars + 1;
+
+} // namespace
+
+TextStream::TextStream(ByteSource& source, std::size_t block_size)
+    : source_(source), block_size_(std::max<std::size_t>(block_size, 1)),
+      buffer_(block_size_ + line_window) {}
+
+bool TextStream::fill_window() {
+    if (available() >= line_window || source_done_) {
+        return true;
+    }
+    // Keep the unread tail (less than one line) and append to it, so that a CR
+    // at the end of one block still sees the LF at the start of the next.
+    std::memmove(buffer_.data(), buffer_.data() + begin_, available());
+    end_ -= begin_;
+    begin_ = 0;
+    while (end_ < line_window && !source_done_) {
+        const std::size_t room = std::min(block_size_, buffer_.size() - end_);
+        const std::ptrdiff_t count = source_.read(std::span<char>(buffer_.data() + end_, room));
+        if (count < 0) {
+            return false;
+        }
+        if (count == 0) {
+            source_done_ = true;
+            break;
+        }
+        const char* fresh = buffer_.data() + end_;
+        const auto* stop = static_cast<const char*>(
+            std::memchr(fresh, end_of_text, static_cast<std::size_t>(count)));
+        if (stop != nullptr) {
+            end_ += static_cast<std::size_t>(stop - fresh);
+            source_done_ = true;
+            break;
+        }
+        end_ += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+int TextStream::read_line(std::span<char, line_buffer_size> line) {
+    if (!fill_window()) {
+        return -1;
+    }
+    const std::size_t held = available();
+    if (held == 0) {
+        at_end_ = true;
+        line[0] = '\0';
+        return 0;
+    }
+    const char* start = buffer_.data() + begin_;
+    const std::size_t window = std::min(held, line_window);
+    const auto* newline = static_cast<const char*>(std::memchr(start, line_feed, window));
+
+    std::size_t consumed = 0;
+    std::size_t length = 0;
+    if (newline != nullptr) {
+        const auto raw = static_cast<std::size_t>(newline - start) + 1;
+        if (raw >= 2 && newline[-1] == carriage_return) {
+            // CR LF: the CR is dropped and the line ends in the LF.
+            length = raw - 1;
+            std::memcpy(line.data(), start, length - 1);
+            line[length - 1] = line_feed;
+            consumed = raw;
+        } else {
+            // A line feed that does not fit (256th character) waits for the
+            // next call, where it forms a line of its own.
+            length = std::min(raw, max_line_chars);
+            std::memcpy(line.data(), start, length);
+            consumed = length;
+        }
+    } else {
+        // No line feed: either a long line, cut after 255 characters, or the
+        // last line of the input.
+        length = std::min(window, max_line_chars);
+        std::memcpy(line.data(), start, length);
+        consumed = length;
+        const bool ran_out = length == held;
+        // A read that stops short of 255 characters looked for one more and met
+        // the end; so did a CR in last place, whose next byte was looked at.
+        if (ran_out && (length < max_line_chars || start[length - 1] == carriage_return)) {
+            at_end_ = true;
+        }
+    }
+    begin_ += consumed;
+    line[length] = '\0';
+    return static_cast<int>(length);
+}
+
+bool TextStream::rewind() {
+    if (!source_.rewind()) {
+        return false;
+    }
+    begin_ = 0;
+    end_ = 0;
+    source_done_ = false;
+    at_end_ = false;
+    return true;
+}
+
+} // namespace imgpack

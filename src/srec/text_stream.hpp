@@ -1,0 +1,61 @@
+#pragma once
+
+#include "srec/byte_source.hpp"
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace imgpack {
+
+// A line holds at most 255 characters; the buffer keeps one more byte for the
+// terminating zero written after the last character read.
+inline constexpr std::size_t max_line_chars = 255;
+inline constexpr std::size_t line_buffer_size = max_line_chars + 1;
+
+// The input file read as text, identically on every platform:
+//  - a carriage return directly followed by a line feed is delivered as the
+//    line feed alone; any other carriage return is an ordinary character;
+//  - a byte 0x1A ends the stream for good: neither it nor anything after it
+//    is ever delivered, until a rewind starts over;
+//  - the stream is at its end once a read has looked for a character (or at
+//    the byte after a carriage return) and met the end of the input or 0x1A.
+// Bytes come from the source in large blocks; lines are cut out of the block
+// without a system call or an allocation per line.
+class TextStream {
+public:
+    static constexpr std::size_t default_block_size = std::size_t{1} << 20;
+
+    // `source` must outlive the stream. `block_size` is the most the stream
+    // asks the source for at once.
+    explicit TextStream(ByteSource& source, std::size_t block_size = default_block_size);
+
+    // Reads the next line, up to and including its line feed but at most 255
+    // characters, into `line`, followed by a terminating zero; the rest of a
+    // longer line comes back on the next call. Returns the number of characters
+    // delivered, 0 when none was left, -1 on a read error.
+    int read_line(std::span<char, line_buffer_size> line);
+
+    [[nodiscard]] bool at_end() const noexcept { return at_end_; }
+
+    // Goes back to the first byte and clears the end state. Returns false, and
+    // changes nothing, when the source cannot be repositioned.
+    bool rewind();
+
+private:
+    // Makes at least a full line's worth of raw bytes (256: 255 characters and
+    // a possible CR dropped before the LF) available unless the input ends
+    // first. Returns false on a read error.
+    bool fill_window();
+    [[nodiscard]] std::size_t available() const noexcept { return end_ - begin_; }
+
+    ByteSource& source_;
+    std::size_t block_size_;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0;       // next byte to deliver
+    std::size_t end_ = 0;         // end of the bytes held
+    bool source_done_ = false;    // end of file or 0x1A reached in the raw bytes
+    bool at_end_ = false;
+};
+
+} // namespace imgpack
