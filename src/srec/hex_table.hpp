@@ -19,14 +19,16 @@ namespace detail {
 struct HexTables {
     std::array<std::uint8_t, 256> low{};
     std::array<std::uint8_t, 256> high{};
+    std::array<std::uint32_t, 256> digit{}; // the digit value modulo 2^32
 };
 
 consteval HexTables make_hex_tables() {
     HexTables tables;
     for (int byte = 0; byte < 256; ++byte) {
-        const int digit = hex_digit(static_cast<char>(static_cast<std::int8_t>(byte - (byte > 127 ? 256 : 0))));
+        const int digit = hex_digit(static_cast<char>(byte > 127 ? byte - 256 : byte));
         tables.low[static_cast<std::size_t>(byte)] = static_cast<std::uint8_t>(digit & 0xFF);
         tables.high[static_cast<std::size_t>(byte)] = static_cast<std::uint8_t>((digit * 16) & 0xFF);
+        tables.digit[static_cast<std::size_t>(byte)] = static_cast<std::uint32_t>(digit);
     }
     return tables;
 }

@@ -13,12 +13,26 @@ constexpr char end_of_text = '\x1a';
 // Raw bytes that can make up one line: 255 characters plus a CR that is
 // dropped because a LF follows it.
 constexpr std::size_t line_window = max_line_chars + 1;
+// Lines are copied in fixed chunks, which is much faster than a copy of
+// variable length; the buffer has this much slack after its last byte so that
+// the last chunk may read past the bytes held.
+constexpr std::size_t copy_chunk = 32;
+static_assert(line_buffer_size % copy_chunk == 0);
+
+// Copies `length` (at most 255) bytes; may read and write up to the next
+// multiple of 32, which both the block buffer's slack and the 256-byte line
+// buffer allow.
+void copy_line(char* line, const char* start, std::size_t length) {
+    for (std::size_t offset = 0; offset < length; offset += copy_chunk) {
+        std::memcpy(line + offset, start + offset, copy_chunk);
+    }
+}
 
 } // namespace
 
 TextStream::TextStream(ByteSource& source, std::size_t block_size)
     : source_(source), block_size_(std::max<std::size_t>(block_size, 1)),
-      buffer_(block_size_ + line_window) {}
+      buffer_(block_size_ + line_window + copy_chunk) {}
 
 bool TextStream::fill_window() {
     if (available() >= line_window || source_done_) {
@@ -30,7 +44,7 @@ bool TextStream::fill_window() {
     end_ -= begin_;
     begin_ = 0;
     while (end_ < line_window && !source_done_) {
-        const std::size_t room = std::min(block_size_, buffer_.size() - end_);
+        const std::size_t room = std::min(block_size_, buffer_.size() - copy_chunk - end_);
         const std::ptrdiff_t count = source_.read(std::span<char>(buffer_.data() + end_, room));
         if (count < 0) {
             return false;
@@ -73,21 +87,21 @@ int TextStream::read_line(std::span<char, line_buffer_size> line) {
         if (raw >= 2 && newline[-1] == carriage_return) {
             // CR LF: the CR is dropped and the line ends in the LF.
             length = raw - 1;
-            std::memcpy(line.data(), start, length - 1);
+            copy_line(line.data(), start, length - 1);
             line[length - 1] = line_feed;
             consumed = raw;
         } else {
             // A line feed that does not fit (256th character) waits for the
             // next call, where it forms a line of its own.
             length = std::min(raw, max_line_chars);
-            std::memcpy(line.data(), start, length);
+            copy_line(line.data(), start, length);
             consumed = length;
         }
     } else {
         // No line feed: either a long line, cut after 255 characters, or the
         // last line of the input.
         length = std::min(window, max_line_chars);
-        std::memcpy(line.data(), start, length);
+        copy_line(line.data(), start, length);
         consumed = length;
         const bool ran_out = length == held;
         // A read that stops short of 255 characters looked for one more and met

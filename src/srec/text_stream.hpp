@@ -24,7 +24,7 @@ inline constexpr std::size_t line_buffer_size = max_line_chars + 1;
 // without a system call or an allocation per line.
 class TextStream {
 public:
-    static constexpr std::size_t default_block_size = std::size_t{1} << 20;
+    static constexpr std::size_t default_block_size = std::size_t{1} << 18;
 
     // `source` must outlive the stream. `block_size` is the most the stream
     // asks the source for at once.
