@@ -13,12 +13,7 @@ std::int32_t hex_value(std::string_view text, int n) {
     }
     const auto digits = static_cast<std::size_t>(n) * 2;
     assert(text.size() >= digits);
-    const auto& digit_of = detail::hex_tables.digit;
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < digits; ++i) {
-        value = (value << 4) + digit_of[static_cast<unsigned char>(text[i])];
-    }
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(hex_field(text.data(), digits));
 }
 
 void hex_bytes(std::string_view text, int len, std::span<std::uint8_t> out) {

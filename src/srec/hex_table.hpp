@@ -37,6 +37,16 @@ inline constexpr HexTables hex_tables = make_hex_tables();
 
 } // namespace detail
 
+// The value of `digits` characters at `text` in 32-bit wrap-around arithmetic.
+inline std::uint32_t hex_field(const char* text, std::size_t digits) noexcept {
+    const auto& digit_of = detail::hex_tables.digit;
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        value = (value << 4) + digit_of[static_cast<unsigned char>(text[i])];
+    }
+    return value;
+}
+
 // Decodes `count` bytes from 2 * count characters at `text` into `out`.
 void decode_hex_pairs(const char* text, std::size_t count, std::uint8_t* out) noexcept;
 

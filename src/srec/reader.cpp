@@ -1,8 +1,8 @@
 #include "srec/reader.hpp"
 
-#include "srec/hex.hpp"
 #include "srec/hex_table.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 
@@ -14,18 +14,15 @@ constexpr std::size_t type_position = 1;
 constexpr std::size_t count_position = 2;
 constexpr std::size_t address_position = 4;
 
-} // namespace
-
-int decode_srecord(std::string_view line, RecordKind& kind, std::int32_t& address,
-                   std::int32_t& data_length, std::span<std::uint8_t> data) {
-    assert(!line.empty() && line.back() == '\0');
-    // Every position up to and including the terminating zero may be read.
-    const std::size_t readable = line.size();
-    if (line[0] != 'S') {
+// Decodes a record from `text`, every character of which may be read.
+// Fails when the record is not one this reader accepts or when one of its
+// fields runs past the end of `text`.
+int decode_fields(std::string_view text, RecordKind& kind, std::int32_t& address,
+                  std::int32_t& data_length, std::span<std::uint8_t> data) {
+    if (text.size() <= type_position || text[0] != 'S') {
         return srec_failed;
     }
-    // Position 1 exists: after an "S" there is at least the terminating zero.
-    switch (line[type_position]) {
+    switch (text[type_position]) {
     case '0':
         kind = RecordKind::header;
         return srec_decoded;
@@ -42,45 +39,62 @@ int decode_srecord(std::string_view line, RecordKind& kind, std::int32_t& addres
         return srec_failed;
     }
 
-    const int address_bytes = line[type_position] - '0' + 1;
-    const auto data_position = address_position + 2 * static_cast<std::size_t>(address_bytes);
-    if (data_position > readable) {
+    const auto address_bytes = static_cast<std::size_t>(text[type_position] - '0' + 1);
+    const std::size_t data_position = address_position + 2 * address_bytes;
+    if (data_position > text.size()) {
         return srec_failed; // the count or address field runs past the line
     }
-    const std::int32_t count = hex_value(line.substr(count_position), 1);
-    const std::int32_t length = count - address_bytes - 1;
-    if (length > 0 && data_position + 2 * static_cast<std::size_t>(length) > readable) {
+    const auto count = static_cast<std::int32_t>(hex_field(text.data() + count_position, 2));
+    const std::int32_t length = count - static_cast<std::int32_t>(address_bytes) - 1;
+    if (length > 0 && data_position + 2 * static_cast<std::size_t>(length) > text.size()) {
         return srec_failed; // the data bytes run past the line
     }
     // The bound above keeps length at most 124, well inside the data array.
     if (length > 0 && !data.empty()) {
         assert(data.size() >= static_cast<std::size_t>(length));
-        decode_hex_pairs(line.data() + data_position, static_cast<std::size_t>(length),
+        decode_hex_pairs(text.data() + data_position, static_cast<std::size_t>(length),
                          data.data());
     }
     kind = RecordKind::data;
-    address = hex_value(line.substr(address_position), address_bytes);
+    address = static_cast<std::int32_t>(hex_field(text.data() + address_position, 2 * address_bytes));
     data_length = length;
     return srec_decoded;
 }
 
-namespace {
-
 int read_and_decode(TextStream& input, RecordKind& kind, std::int32_t& address,
                     std::int32_t& data_length, std::span<std::uint8_t> data) {
-    std::array<char, line_buffer_size> line; // NOLINT: filled by read_line
-    const int length = input.read_line(line);
+    RawLine raw;
+    const int length = input.next_line(raw);
     if (length < 0) {
         return srec_failed;
     }
     if (length == 0) {
         return srec_no_line;
     }
-    return decode_srecord(std::string_view(line.data(), static_cast<std::size_t>(length) + 1),
-                          kind, address, data_length, data);
+    // Nearly every record lies wholly before its line end: decode it where it
+    // stands. Only a line that fails that way needs its line feed and
+    // terminating zero, which may take part in a field, spelled out.
+    if (decode_fields({raw.text, raw.content}, kind, address, data_length, data) ==
+        srec_decoded) {
+        return srec_decoded;
+    }
+    std::array<char, line_buffer_size> line; // NOLINT: the used part is written below
+    std::copy_n(raw.text, raw.content, line.begin());
+    if (raw.newline) {
+        line[raw.content] = '\n';
+    }
+    line[static_cast<std::size_t>(length)] = '\0';
+    return decode_fields({line.data(), static_cast<std::size_t>(length) + 1}, kind, address,
+                         data_length, data);
 }
 
 } // namespace
+
+int decode_srecord(std::string_view line, RecordKind& kind, std::int32_t& address,
+                   std::int32_t& data_length, std::span<std::uint8_t> data) {
+    assert(!line.empty() && line.back() == '\0');
+    return decode_fields(line, kind, address, data_length, data);
+}
 
 int read_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
                  std::int32_t& data_length, RecordData data) {

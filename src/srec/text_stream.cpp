@@ -66,53 +66,71 @@ bool TextStream::fill_window() {
     return true;
 }
 
-int TextStream::read_line(std::span<char, line_buffer_size> line) {
+int TextStream::next_line(RawLine& line) {
     if (!fill_window()) {
         return -1;
     }
     const std::size_t held = available();
+    const char* start = buffer_.data() + begin_;
+    line.text = start;
     if (held == 0) {
         at_end_ = true;
-        line[0] = '\0';
+        line.content = 0;
+        line.newline = false;
         return 0;
     }
-    const char* start = buffer_.data() + begin_;
     const std::size_t window = std::min(held, line_window);
     const auto* newline = static_cast<const char*>(std::memchr(start, line_feed, window));
 
     std::size_t consumed = 0;
-    std::size_t length = 0;
     if (newline != nullptr) {
-        const auto raw = static_cast<std::size_t>(newline - start) + 1;
-        if (raw >= 2 && newline[-1] == carriage_return) {
+        const auto before = static_cast<std::size_t>(newline - start);
+        if (before >= 1 && newline[-1] == carriage_return) {
             // CR LF: the CR is dropped and the line ends in the LF.
-            length = raw - 1;
-            copy_line(line.data(), start, length - 1);
-            line[length - 1] = line_feed;
-            consumed = raw;
+            line.content = before - 1;
+            line.newline = true;
+            consumed = before + 1;
+        } else if (before < max_line_chars) {
+            line.content = before;
+            line.newline = true;
+            consumed = before + 1;
         } else {
-            // A line feed that does not fit (256th character) waits for the
+            // The line feed would be the 256th character: it waits for the
             // next call, where it forms a line of its own.
-            length = std::min(raw, max_line_chars);
-            copy_line(line.data(), start, length);
-            consumed = length;
+            line.content = max_line_chars;
+            line.newline = false;
+            consumed = max_line_chars;
         }
     } else {
         // No line feed: either a long line, cut after 255 characters, or the
         // last line of the input.
-        length = std::min(window, max_line_chars);
-        copy_line(line.data(), start, length);
-        consumed = length;
-        const bool ran_out = length == held;
+        line.content = std::min(window, max_line_chars);
+        line.newline = false;
+        consumed = line.content;
+        const bool ran_out = consumed == held;
         // A read that stops short of 255 characters looked for one more and met
         // the end; so did a CR in last place, whose next byte was looked at.
-        if (ran_out && (length < max_line_chars || start[length - 1] == carriage_return)) {
+        if (ran_out && (consumed < max_line_chars || start[consumed - 1] == carriage_return)) {
             at_end_ = true;
         }
     }
     begin_ += consumed;
-    line[length] = '\0';
-    return static_cast<int>(length);
+    return static_cast<int>(line.length());
+}
+
+int TextStream::read_line(std::span<char, line_buffer_size> line) {
+    RawLine raw;
+    const int length = next_line(raw);
+    if (length > 0) {
+        copy_line(line.data(), raw.text, raw.content);
+        if (raw.newline) {
+            line[raw.content] = line_feed;
+        }
+    }
+    if (length >= 0) {
+        line[static_cast<std::size_t>(length)] = '\0';
+    }
+    return length;
 }
 
 bool TextStream::rewind() {

@@ -13,6 +13,17 @@ namespace imgpack {
 inline constexpr std::size_t max_line_chars = 255;
 inline constexpr std::size_t line_buffer_size = max_line_chars + 1;
 
+// One line as it lies in the stream's buffer, valid until the next read:
+// `content` characters at `text`, then the line feed when `newline` is set
+// (a CR dropped before it is not part of `content`).
+struct RawLine {
+    const char* text = nullptr;
+    std::size_t content = 0;
+    bool newline = false;
+
+    [[nodiscard]] std::size_t length() const noexcept { return content + (newline ? 1 : 0); }
+};
+
 // The input file read as text, identically on every platform:
 //  - a carriage return directly followed by a line feed is delivered as the
 //    line feed alone; any other carriage return is an ordinary character;
@@ -35,6 +46,11 @@ public:
     // longer line comes back on the next call. Returns the number of characters
     // delivered, 0 when none was left, -1 on a read error.
     int read_line(std::span<char, line_buffer_size> line);
+
+    // Reads the same line as read_line() without copying it out of the
+    // stream's buffer. Returns its length (0 when none was left, -1 on a read
+    // error).
+    int next_line(RawLine& line);
 
     [[nodiscard]] bool at_end() const noexcept { return at_end_; }
 

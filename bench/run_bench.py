@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""Builds a Release imgpack, generates the benchmark suite and times it.
+
+Each file is converted several times with a warm page cache; where GNU
+objcopy is installed it converts the same file in alternation with imgpack
+(A B A B ...), the two images are compared byte for byte, and the paired
+ratio imgpack/objcopy is reported. Results go to results.csv and results.md
+in the scratch folder, and the Markdown table is printed.
+"""
+
+import argparse
+import csv
+import filecmp
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "bench"
+
+# name, srecgen arguments
+SUITE = [
+    ("s3-32B-lf-1GiB", ["--size", "1G", "--type", "3", "--data", "32"]),
+    ("s3-32B-crlf-1GiB", ["--size", "1G", "--type", "3", "--data", "32", "--crlf"]),
+    ("s3-16B-lf-1GiB", ["--size", "1G", "--type", "3", "--data", "16"]),
+    ("s3-32B-lf-64MiB", ["--size", "64M", "--type", "3", "--data", "32"]),
+    ("s1-32B-64KiB-space", ["--size", "1G", "--type", "1", "--data", "32"]),
+]
+
+
+def build():
+    subprocess.run(["cmake", "--preset", "bench"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "--preset", "bench"], cwd=ROOT, check=True)
+
+
+def generate(scratch, names):
+    files = {}
+    for name, args in SUITE:
+        if names and name not in names:
+            continue
+        path = scratch / f"{name}.s19"
+        if not path.exists():
+            print(f"generating {path.name}", flush=True)
+            subprocess.run([str(BUILD / "bench" / "srecgen"), *args, str(path)], check=True)
+        files[name] = path
+    return files
+
+
+def warm(path):
+    with open(path, "rb") as f:
+        while f.read(1 << 24):
+            pass
+
+
+def timed(command):
+    """Runs a command; returns (seconds, peak resident KiB, exit status)."""
+    result = subprocess.run([str(BUILD / "bench" / "timerun"), *command], check=True,
+                            capture_output=True, text=True)
+    seconds, peak_kib, status = result.stdout.split()
+    return float(seconds), int(peak_kib), int(status)
+
+
+def measure(path, scratch, runs, objcopy):
+    ours_out = scratch / "imgpack.bin"
+    theirs_out = scratch / "objcopy.bin"
+    warm(path)
+    ours, theirs, ours_rss, theirs_rss, ratios = [], [], [], [], []
+    for _ in range(runs):
+        seconds, rss, status = timed([str(BUILD / "imgpack"), str(path), str(ours_out)])
+        if status != 0:
+            sys.exit(f"imgpack failed on {path}")
+        ours.append(seconds)
+        ours_rss.append(rss)
+        if objcopy:
+            seconds, rss, status = timed(
+                [objcopy, "-I", "srec", "-O", "binary", "--gap-fill", "0xff", str(path), str(theirs_out)])
+            if status != 0:
+                sys.exit(f"objcopy failed on {path}")
+            theirs.append(seconds)
+            theirs_rss.append(rss)
+            ratios.append(ours[-1] / seconds)
+    identical = None
+    if objcopy:
+        identical = filecmp.cmp(ours_out, theirs_out, shallow=False)
+        if not identical:
+            sys.exit(f"images differ for {path}")
+    size = path.stat().st_size
+    image = ours_out.stat().st_size
+    row = {
+        "file": path.stem,
+        "input_mb": round(size / 1e6, 1),
+        "image_mb": round(image / 1e6, 1),
+        "imgpack_s": round(statistics.median(ours), 4),
+        "imgpack_mb_s": round(size / 1e6 / statistics.median(ours)),
+        "imgpack_peak_mib": round(max(ours_rss) / 1024, 1),
+        "objcopy_s": round(statistics.median(theirs), 4) if theirs else "",
+        "objcopy_peak_mib": round(max(theirs_rss) / 1024, 1) if theirs else "",
+        "ratio": round(statistics.median(ratios), 3) if ratios else "",
+        "identical": {None: "n/a", True: "yes", False: "no"}[identical],
+    }
+    for out in (ours_out, theirs_out):
+        out.unlink(missing_ok=True)
+    return row
+
+
+def markdown(rows):
+    headers = list(rows[0].keys())
+    lines = ["| " + " | ".join(headers) + " |", "|" + "---|" * len(headers)]
+    for row in rows:
+        lines.append("| " + " | ".join(str(row[h]) for h in headers) + " |")
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--scratch", default="/tmp/imgpack-bench", help="folder for the generated files")
+    parser.add_argument("--runs", type=int, default=5, help="runs per file and tool (median is quoted)")
+    parser.add_argument("--only", nargs="*", default=[], help="names of suite files to run")
+    parser.add_argument("--no-build", action="store_true", help="use the existing build/bench")
+    args = parser.parse_args()
+
+    if not args.no_build:
+        build()
+    scratch = Path(args.scratch)
+    scratch.mkdir(parents=True, exist_ok=True)
+    files = generate(scratch, set(args.only))
+    objcopy = shutil.which("objcopy")
+    if not objcopy:
+        print("objcopy not found: timing imgpack alone", flush=True)
+    rows = []
+    for name, path in files.items():
+        print(f"timing {name}", flush=True)
+        rows.append(measure(path, scratch, args.runs, objcopy))
+
+    with open(scratch / "results.csv", "w", newline="") as f:
+        writer = csv.DictWriter(f, fieldnames=list(rows[0].keys()))
+        writer.writeheader()
+        writer.writerows(rows)
+    table = markdown(rows)
+    machine = f"{platform.machine()}, {os.cpu_count()} cores, {platform.platform()}"
+    (scratch / "results.md").write_text(f"Machine: {machine}\n\n{table}\n")
+    print(f"\nMachine: {machine}\n\n{table}\n\n(csv and md in {scratch})")
+
+
+if __name__ == "__main__":
+    main()
