@@ -26,12 +26,11 @@ __m128i digit_values(__m128i chars) noexcept {
     // x <= n as unsigned bytes exactly when min(x, n) == x.
     const __m128i is_decimal = _mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero);
     const __m128i is_upper = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8(5)), from_a);
-    __m128i subtrahend = _mm_set1_epi8(0x57);
-    subtrahend = _mm_or_si128(_mm_andnot_si128(is_upper, subtrahend),
-                              _mm_and_si128(is_upper, _mm_set1_epi8(0x37)));
-    subtrahend = _mm_or_si128(_mm_andnot_si128(is_decimal, subtrahend),
-                              _mm_and_si128(is_decimal, _mm_set1_epi8(0x30)));
-    return _mm_sub_epi8(chars, subtrahend);
+    // c - 0x57, plus 0x20 back for 'A'-'F' and 0x27 back for '0'-'9'.
+    const __m128i lower_rule = _mm_sub_epi8(chars, _mm_set1_epi8(0x57));
+    const __m128i correction = _mm_or_si128(_mm_and_si128(is_upper, _mm_set1_epi8(0x20)),
+                                            _mm_and_si128(is_decimal, _mm_set1_epi8(0x27)));
+    return _mm_add_epi8(lower_rule, correction);
 }
 
 // Eight bytes, each in a 16-bit lane, from 16 characters: high digit times 16

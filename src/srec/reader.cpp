@@ -17,7 +17,7 @@ constexpr std::size_t address_position = 4;
 // Decodes a record from `text`, every character of which may be read.
 // Fails when the record is not one this reader accepts or when one of its
 // fields runs past the end of `text`.
-int decode_fields(std::string_view text, RecordKind& kind, std::int32_t& address,
+[[gnu::always_inline]] inline int decode_fields(std::string_view text, RecordKind& kind, std::int32_t& address,
                   std::int32_t& data_length, std::span<std::uint8_t> data) {
     if (text.size() <= type_position || text[0] != 'S') {
         return srec_failed;
@@ -61,8 +61,24 @@ int decode_fields(std::string_view text, RecordKind& kind, std::int32_t& address
     return srec_decoded;
 }
 
-int read_and_decode(TextStream& input, RecordKind& kind, std::int32_t& address,
-                    std::int32_t& data_length, std::span<std::uint8_t> data) {
+// The exact decoding of a line that did not decode where it stands: with its
+// line feed and terminating zero spelled out.
+[[gnu::noinline]] int decode_spelled_out(const RawLine& raw, RecordKind& kind,
+                                         std::int32_t& address, std::int32_t& data_length,
+                                         std::span<std::uint8_t> data) {
+    std::array<char, line_buffer_size> line; // NOLINT: the used part is written below
+    std::copy_n(raw.text, raw.content, line.begin());
+    if (raw.newline) {
+        line[raw.content] = '\n';
+    }
+    const std::size_t length = raw.length();
+    line[length] = '\0';
+    return decode_fields({line.data(), length + 1}, kind, address, data_length, data);
+}
+
+[[gnu::always_inline]] inline int read_and_decode(TextStream& input, RecordKind& kind,
+                                                  std::int32_t& address, std::int32_t& data_length,
+                                                  std::span<std::uint8_t> data) {
     RawLine raw;
     const int length = input.next_line(raw);
     if (length < 0) {
@@ -78,14 +94,7 @@ int read_and_decode(TextStream& input, RecordKind& kind, std::int32_t& address,
         srec_decoded) {
         return srec_decoded;
     }
-    std::array<char, line_buffer_size> line; // NOLINT: the used part is written below
-    std::copy_n(raw.text, raw.content, line.begin());
-    if (raw.newline) {
-        line[raw.content] = '\n';
-    }
-    line[static_cast<std::size_t>(length)] = '\0';
-    return decode_fields({line.data(), static_cast<std::size_t>(length) + 1}, kind, address,
-                         data_length, data);
+    return decode_spelled_out(raw, kind, address, data_length, data);
 }
 
 } // namespace

@@ -50,7 +50,23 @@ public:
     // Reads the same line as read_line() without copying it out of the
     // stream's buffer. Returns its length (0 when none was left, -1 on a read
     // error).
-    int next_line(RawLine& line);
+    int next_line(RawLine& line) {
+        // The common case, a whole line with its line feed inside a full
+        // window, is handled here; everything else takes the general path.
+        if (available() >= line_window) {
+            const char* start = buffer_.data() + begin_;
+            const std::size_t before = find_line_feed(start);
+            if (before < max_line_chars) {
+                const bool crlf = before >= 1 && start[before - 1] == '\r';
+                line.text = start;
+                line.content = crlf ? before - 1 : before;
+                line.newline = true;
+                begin_ += before + 1;
+                return static_cast<int>(line.content + 1);
+            }
+        }
+        return next_line_general(line);
+    }
 
     [[nodiscard]] bool at_end() const noexcept { return at_end_; }
 
@@ -59,6 +75,15 @@ public:
     bool rewind();
 
 private:
+    // Raw bytes that can make up one line: 255 characters plus a CR that is
+    // dropped because a LF follows it.
+    static constexpr std::size_t line_window = max_line_chars + 1;
+
+    // The offset of the first line feed among the `line_window` bytes at
+    // `start`, or line_window when there is none.
+    static std::size_t find_line_feed(const char* start) noexcept;
+    int next_line_general(RawLine& line);
+
     // Makes at least a full line's worth of raw bytes (256: 255 characters and
     // a possible CR dropped before the LF) available unless the input ends
     // first. Returns false on a read error.
