@@ -255,6 +255,28 @@ TEST(Files, FailedWriteIsReported) {
     }
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define IMGPACK_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IMGPACK_UNDER_ASAN 1
+#endif
+#endif
+
+TEST(Files, ImageLargerThanTheAddressSpaceLimitIsNotAllocated) {
+#if defined(IMGPACK_UNDER_ASAN)
+    GTEST_SKIP() << "AddressSanitizer needs far more address space than the limit allows";
+#endif
+    TempDir dir;
+    // A 1.5 GiB span, in a process limited to 256 MiB of address space.
+    test::write_file(dir / "in.s19", lines({record(3, 0, {1}), record(3, 0x5FFFFFFF, {2})}));
+    const auto result = run_imgpack({(dir / "in.s19").string(), (dir / "out.bin").string(), "-v"},
+                                    {.address_space_limit = std::size_t{256} << 20, .directory = {}});
+    EXPECT_EQ(result.out, preprocessed("00000000", "5fffffff") + cannot_allocate);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(test::read_file(dir / "out.bin"), "");
+}
+
 TEST(Files, InputThatCannotBeRewoundFailsTheFillPass) {
     TempDir dir;
     const fs::path fifo = dir / "in.fifo";
