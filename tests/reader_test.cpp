@@ -204,3 +204,25 @@ TEST(ReadSrecord, ScanRejectsExactlyTheSameLines) {
 
 } // namespace
 } // namespace imgpack
+
+namespace imgpack {
+namespace {
+
+TEST(DecodeSrecord, DecodesALineGivenWithItsTerminatingZero) {
+    RecordKind kind{};
+    std::int32_t address = 0;
+    std::int32_t length = 0;
+    std::array<std::uint8_t, record_data_capacity> data{};
+    // S, 1, 0, 3, 0, 0, LF and the terminating zero: the address field ends on the zero.
+    EXPECT_EQ(decode_srecord(std::string_view("S10300\n\0", 8), kind, address, length, data),
+              srec_decoded);
+    EXPECT_EQ(kind, RecordKind::data);
+    EXPECT_EQ(address, static_cast<std::int32_t>(0xFFFFFAD9U));
+    EXPECT_EQ(length, 0);
+    // One character shorter, the address field would run past the zero.
+    EXPECT_EQ(decode_srecord(std::string_view("S1030\n\0", 7), kind, address, length, data),
+              srec_failed);
+}
+
+} // namespace
+} // namespace imgpack
