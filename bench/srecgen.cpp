@@ -55,7 +55,8 @@ std::uint64_t parse_number(std::string_view text) {
     }
     std::uint64_t scale = 1;
     if (end != text.data() + text.size()) {
-        const std::string_view suffix(end, static_cast<std::size_t>(text.data() + text.size() - end));
+        const std::string_view suffix(end,
+                                      static_cast<std::size_t>(text.data() + text.size() - end));
         if (suffix == "K") {
             scale = 1ULL << 10;
         } else if (suffix == "M") {
@@ -119,7 +120,7 @@ Options parse(int argc, char** argv) {
 }
 
 class Writer {
-public:
+  public:
     explicit Writer(const char* path) : file_(std::fopen(path, "wb")) {
         if (file_ == nullptr) {
             usage("cannot create the output file");
@@ -157,14 +158,15 @@ public:
         }
     }
 
-private:
+  private:
     void put(unsigned byte) {
         static constexpr char digits[] = "0123456789ABCDEF";
         buffer_ += digits[(byte >> 4) & 0xF];
         buffer_ += digits[byte & 0xF];
     }
     void flush() {
-        if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
+        if (!buffer_.empty() &&
+            std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
             usage("write failed");
         }
         buffer_.clear();

@@ -1,7 +1,7 @@
-// Runs a command (its standard output discarded) and prints its wall time in seconds, its peak resident
-// memory in KiB and its exit status: "SECONDS KIB STATUS".
-// A small program of its own so that the peak memory of the measured child
-// does not start from the size of the process that launched it.
+// Runs a command (its standard output discarded) and prints its wall time in seconds, its peak
+// resident memory in KiB and its exit status: "SECONDS KIB STATUS". A small program of its own so
+// that the peak memory of the measured child does not start from the size of the process that
+// launched it.
 
 #include <chrono>
 #include <cstdio>

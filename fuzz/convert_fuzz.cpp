@@ -37,7 +37,8 @@ Expected expected_image(std::string_view bytes, std::int32_t low, std::size_t si
         }
         const std::uint32_t offset =
             static_cast<std::uint32_t>(record.address) - static_cast<std::uint32_t>(low);
-        if (static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(record.data_length) > size) {
+        if (static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(record.data_length) >
+            size) {
             expected.fill_result = -1;
             return expected;
         }

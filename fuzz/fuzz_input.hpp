@@ -22,7 +22,8 @@ inline FuzzInput fuzz_input(const std::uint8_t* data, std::size_t size) {
         hash = (hash ^ data[i]) * 1099511628211ULL;
     }
     return {std::string_view(reinterpret_cast<const char*>(data), size),
-            1 + static_cast<std::size_t>(hash % 300), 1 + static_cast<std::size_t>((hash >> 16) % 600)};
+            1 + static_cast<std::size_t>(hash % 300),
+            1 + static_cast<std::size_t>((hash >> 16) % 600)};
 }
 
 } // namespace imgpack::fuzz

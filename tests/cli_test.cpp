@@ -5,8 +5,8 @@
 #include "support/records.hpp"
 
 #include <filesystem>
-#include <optional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -39,7 +39,9 @@ std::string preprocessed(const char* low, const char* high) {
            "\n";
 }
 
-std::string as_text(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+std::string as_text(const Bytes& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 test::ProcessResult run_imgpack(const std::vector<std::string>& args,
                                 const test::ProcessOptions& options = {}) {
@@ -57,7 +59,13 @@ TEST(CommandLine, PrintsUsageForEveryFormItDoesNotAccept) {
     const std::string in = (dir / "in.s19").string();
     test::write_file(in, lines({record(1, 0, {1})}));
     const std::vector<std::vector<std::string>> forms{
-        {}, {"-h"}, {in}, {in, out, "-x"}, {in, out, "-vv"}, {in, out, "v"}, {in, out, "-v", "-v"},
+        {},
+        {"-h"},
+        {in},
+        {in, out, "-x"},
+        {in, out, "-vv"},
+        {in, out, "v"},
+        {in, out, "-v", "-v"},
         {in, out, "-v", "extra", "more"},
     };
     for (const auto& args : forms) {
@@ -84,11 +92,13 @@ TEST(CommandLine, OptionOnlyCountsInThirdPlace) {
     TempDir dir;
     test::write_file(dir / "in.s19", lines({record(1, 0, {0xAB})}));
     // "-v" first is taken as the input file name, which does not exist.
-    const auto result = run_imgpack({"-v", "in.s19"}, {.address_space_limit = std::nullopt, .directory = dir.path()});
+    const auto result = run_imgpack({"-v", "in.s19"},
+                                    {.address_space_limit = std::nullopt, .directory = dir.path()});
     EXPECT_EQ(result.out, "Unable to open input file -v\n");
     EXPECT_EQ(result.exit_status, 1);
     // "-v" second is the output file name.
-    const auto second = run_imgpack({"in.s19", "-v"}, {.address_space_limit = std::nullopt, .directory = dir.path()});
+    const auto second = run_imgpack({"in.s19", "-v"},
+                                    {.address_space_limit = std::nullopt, .directory = dir.path()});
     EXPECT_EQ(second.out, "");
     EXPECT_EQ(second.exit_status, 0);
     EXPECT_EQ(test::read_file(dir / "-v"), "\xAB");
@@ -99,22 +109,21 @@ TEST(CommandLine, OptionOnlyCountsInThirdPlace) {
 struct ConversionCase {
     const char* name;
     std::string input;
-    std::string trace;               // the -v output
+    std::string trace; // the -v output
     int status;
-    std::string image;               // expected contents of the output file
+    std::string image; // expected contents of the output file
 };
 
 std::vector<ConversionCase> conversion_cases() {
-    const std::string typical = lines({record(0, 0, {'h', 'd', 'r'}), record(1, 0x00, ramp(16)),
-                                       record(1, 0x10, ramp(16, 0x10)), record(1, 0x20, ramp(16, 0x20)),
-                                       record(1, 0x40, ramp(16, 0x40)), record(9, 0)});
+    const std::string typical = lines(
+        {record(0, 0, {'h', 'd', 'r'}), record(1, 0x00, ramp(16)), record(1, 0x10, ramp(16, 0x10)),
+         record(1, 0x20, ramp(16, 0x20)), record(1, 0x40, ramp(16, 0x40)), record(9, 0)});
     return {
         {"typical file", typical, preprocessed("00000000", "0000004f") + trace_tail, 0,
          as_text(ramp(0x30)) + std::string(16, '\xFF') + as_text(ramp(16, 0x40))},
         {"CR LF file reads the same", test::lines({record(1, 0x10, {1, 2}), record(9, 0)}, "\r\n"),
          preprocessed("00000010", "00000011") + trace_tail, 0, "\x01\x02"},
-        {"nothing read after 0x1A",
-         lines({record(1, 0, {7}), record(9, 0)}) + "\x1a" + "garbage\n",
+        {"nothing read after 0x1A", lines({record(1, 0, {7}), record(9, 0)}) + "\x1a" + "garbage\n",
          preprocessed("00000000", "00000000") + trace_tail, 0, "\x07"},
         {"line not starting with S", "X1030000FC\n", bad_format, 1, ""},
         {"S5 record", lines({record(1, 0, {1}), "S5030001FB"}), bad_format, 1, ""},
@@ -139,7 +148,8 @@ std::vector<ConversionCase> conversion_cases() {
          "\xAA" + std::string(0xFFFF, '\xFF') + "\xEE"},
         {"end address wrapping past 0x7FFFFFFF",
          lines({record(3, 0x7FFFFFF8, ramp(16)), record(3, 0x7FFFFFF0)}),
-         preprocessed("7ffffff0", "7fffffef") + "Read buffer successfully allocated.\n" + cannot_fill,
+         preprocessed("7ffffff0", "7fffffef") + "Read buffer successfully allocated.\n" +
+             cannot_fill,
          1, ""},
         {"span of exactly 4 GiB wraps to an empty buffer",
          lines({record(3, 0x80000000), record(3, 0x7FFFFFFF, {1, 2})}),
@@ -161,8 +171,10 @@ TEST(Conversion, MessagesStatusAndImage) {
             const auto result = run_imgpack(args);
             // Without -v only the failure message, the trace's last line, is printed.
             const std::string expected =
-                verbose ? c.trace
-                        : (c.status == 0 ? "" : c.trace.substr(c.trace.rfind('\n', c.trace.size() - 2) + 1));
+                verbose
+                    ? c.trace
+                    : (c.status == 0 ? ""
+                                     : c.trace.substr(c.trace.rfind('\n', c.trace.size() - 2) + 1));
             EXPECT_EQ(result.out, expected) << c.name << (verbose ? " -v" : "");
             EXPECT_EQ(result.exit_status, c.status) << c.name;
             ASSERT_TRUE(fs::exists(dir / "out.bin")) << c.name;
@@ -249,7 +261,8 @@ TEST(Files, FailedWriteIsReported) {
         const std::string message = "Unable to write output file /dev/full\n";
         EXPECT_EQ(result.out, verbose ? preprocessed("00000000", "0000000f") +
                                             "Read buffer successfully allocated.\n"
-                                            "Read buffer successfully filled.\n" + message
+                                            "Read buffer successfully filled.\n" +
+                                            message
                                       : message);
         EXPECT_EQ(result.exit_status, 1);
     }
@@ -270,8 +283,9 @@ TEST(Files, ImageLargerThanTheAddressSpaceLimitIsNotAllocated) {
     TempDir dir;
     // A 1.5 GiB span, in a process limited to 256 MiB of address space.
     test::write_file(dir / "in.s19", lines({record(3, 0, {1}), record(3, 0x5FFFFFFF, {2})}));
-    const auto result = run_imgpack({(dir / "in.s19").string(), (dir / "out.bin").string(), "-v"},
-                                    {.address_space_limit = std::size_t{256} << 20, .directory = {}});
+    const auto result =
+        run_imgpack({(dir / "in.s19").string(), (dir / "out.bin").string(), "-v"},
+                    {.address_space_limit = std::size_t{256} << 20, .directory = {}});
     EXPECT_EQ(result.out, preprocessed("00000000", "5fffffff") + cannot_allocate);
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(test::read_file(dir / "out.bin"), "");

@@ -18,7 +18,7 @@ using test::ramp;
 using test::record;
 
 class InputMaker {
-public:
+  public:
     explicit InputMaker(unsigned seed) : random_(seed) {}
 
     std::string make() {
@@ -30,12 +30,12 @@ public:
         return input;
     }
 
-private:
+  private:
     int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
 
     char odd_char() {
-        static const std::string alphabet = std::string("S0123456789ABCDEFabcdefGgs \r\n\x1a\x80\xff", 33) +
-                                            std::string(1, '\0');
+        static const std::string alphabet =
+            std::string("S0123456789ABCDEFabcdefGgs \r\n\x1a\x80\xff", 33) + std::string(1, '\0');
         return alphabet[static_cast<std::size_t>(pick(0, static_cast<int>(alphabet.size()) - 1))];
     }
 
@@ -69,7 +69,8 @@ private:
             text = record(pick(1, 3), static_cast<std::uint32_t>(random_()),
                           ramp(static_cast<std::size_t>(pick(0, 40))));
             for (int n = pick(1, 3); n > 0; --n) {
-                text[static_cast<std::size_t>(pick(0, static_cast<int>(text.size()) - 1))] = odd_char();
+                text[static_cast<std::size_t>(pick(0, static_cast<int>(text.size()) - 1))] =
+                    odd_char();
             }
             text.resize(static_cast<std::size_t>(pick(0, static_cast<int>(text.size()))));
             break;

@@ -34,8 +34,8 @@ TEST(HexDigit, MapsEveryCharacterWithoutValidation) {
         {static_cast<char>(0xFF), -88},
     }};
     for (const auto& c : cases) {
-        EXPECT_EQ(hex_digit(c.ch), c.value) << "character 0x" << std::hex
-                                            << static_cast<int>(static_cast<unsigned char>(c.ch));
+        EXPECT_EQ(hex_digit(c.ch), c.value)
+            << "character 0x" << std::hex << static_cast<int>(static_cast<unsigned char>(c.ch));
     }
 }
 
@@ -70,7 +70,8 @@ TEST(HexValue, WrapsPastThirtyTwoBits) {
 TEST(HexBytes, KeepsTheLowEightBitsOfEachPair) {
     std::array<std::uint8_t, 6> out{};
     hex_bytes(std::string_view("00fF7aG0\n\0zz", 12), 6, out);
-    // "G0": -16 * 16 + 0 = -256 -> 0x00; "\n\0": -77 * 16 - 87 -> 0xD9 ("zz": 35*16+35 = 595 -> 0x53)
+    // "G0": -16 * 16 + 0 = -256 -> 0x00; "\n\0": -77 * 16 - 87 -> 0xD9 ("zz": 35*16+35 = 595 ->
+    // 0x53)
     EXPECT_EQ(out, (std::array<std::uint8_t, 6>{0x00, 0xFF, 0x7A, 0x00, 0xD9, 0x53}));
 }
 

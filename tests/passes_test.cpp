@@ -30,7 +30,9 @@ Span preprocess(const std::string& input) {
     return span;
 }
 
-constexpr std::int32_t as_signed(std::uint32_t pattern) { return static_cast<std::int32_t>(pattern); }
+constexpr std::int32_t as_signed(std::uint32_t pattern) {
+    return static_cast<std::int32_t>(pattern);
+}
 
 struct SpanCase {
     const char* name;
@@ -61,8 +63,8 @@ TEST(PreprocessInput, FindsTheSpanOfTheDataRecords) {
         {"negative data length", "S1020200\n", 0x0200, 0x01FE},
         {"end address wraps past 0x7FFFFFFF and does not raise HiAddr",
          lines({record(3, 0x7FFFFFF0, ramp(32))}), 0x7FFFFFF0, 0},
-        {"zero-length S3 at 0x80000000: end wraps to 0x7FFFFFFF",
-         lines({record(3, 0x80000000)}), as_signed(0x80000000), 0x7FFFFFFF},
+        {"zero-length S3 at 0x80000000: end wraps to 0x7FFFFFFF", lines({record(3, 0x80000000)}),
+         as_signed(0x80000000), 0x7FFFFFFF},
         {"S2 above S1", lines({record(2, 0x010000, ramp(8)), record(1, 0, ramp(2))}), 0, 0x010007},
     };
     for (const auto& c : cases) {
@@ -123,23 +125,28 @@ struct FillCase {
 TEST(FillReadBuffer, CopiesEveryDataRecordAtItsOffset) {
     const std::vector<FillCase> cases{
         {"gap stays 0xFF",
-         lines({record(0, 0, {'h'}), record(1, 0x00, ramp(16, 0x00)), record(1, 0x10, ramp(16, 0x10)),
-                record(1, 0x20, ramp(16, 0x20)), record(1, 0x40, ramp(16, 0x40)), record(9, 0)}),
+         lines({record(0, 0, {'h'}), record(1, 0x00, ramp(16, 0x00)),
+                record(1, 0x10, ramp(16, 0x10)), record(1, 0x20, ramp(16, 0x20)),
+                record(1, 0x40, ramp(16, 0x40)), record(9, 0)}),
          concat({ramp(0x30), Bytes(16, 0xFF), ramp(16, 0x40)})},
         {"later record wins on overlap",
          lines({record(1, 0x00, Bytes(16, 0x11)), record(1, 0x08, {0x22})}),
          concat({Bytes(8, 0x11), {0x22}, Bytes(7, 0x11)})},
-        {"records in any order", lines({record(1, 0x4, {4, 5}), record(1, 0x0, {0, 1})}),
+        {"records in any order",
+         lines({record(1, 0x4, {4, 5}), record(1, 0x0, {0, 1})}),
          {0, 1, 0xFF, 0xFF, 4, 5}},
-        {"negative address at the start of the image", lines({record(3, 0xFFFFFFFE, {1, 2})}),
+        {"negative address at the start of the image",
+         lines({record(3, 0xFFFFFFFE, {1, 2})}),
          {1, 2, 0xFF}},
         {"CR LF file", lines({record(1, 0x0, {1}), record(1, 0x2, {3})}, "\r\n"), {1, 0xFF, 3}},
         {"record after S9 copied", lines({record(9, 0), record(1, 0, {9})}), {9}},
-        {"negative data length copies nothing", lines({record(1, 0, {1, 2, 3})}) + "S1020001\n",
+        {"negative data length copies nothing",
+         lines({record(1, 0, {1, 2, 3})}) + "S1020001\n",
          {1, 2, 3}},
     };
     for (const auto& c : cases) {
-        for (const std::size_t block : {std::size_t{1}, std::size_t{7}, TextStream::default_block_size}) {
+        for (const std::size_t block :
+             {std::size_t{1}, std::size_t{7}, TextStream::default_block_size}) {
             const auto image = convert(c.input, block);
             EXPECT_EQ(image.fill_result, 0) << c.name;
             EXPECT_EQ(image.bytes, c.image) << c.name << ", block size " << block;

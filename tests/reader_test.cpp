@@ -34,8 +34,7 @@ Decoded read_one(const std::string& input) {
     decoded.address = 0x5A5A5A5A;
     decoded.data_length = 0x5A5A5A5A;
     std::array<std::uint8_t, record_data_capacity> data{};
-    decoded.result =
-        read_srecord(stream, decoded.kind, decoded.address, decoded.data_length, data);
+    decoded.result = read_srecord(stream, decoded.kind, decoded.address, decoded.data_length, data);
     if (decoded.result == srec_decoded && decoded.kind == RecordKind::data &&
         decoded.data_length > 0) {
         decoded.data.assign(data.begin(), data.begin() + decoded.data_length);
@@ -60,8 +59,11 @@ TEST(ReadSrecord, DecodesDataRecords) {
         {"S1, wrong checksum decodes the same", "S1130000000102030405060708090A0B0C0D0E0F00\n",
          0x0000, 16, ramp(16)},
         {"S2", record(2, 0x123456, {0xAA}) + "\n", 0x123456, 1, {0xAA}},
-        {"S3 negative address", record(3, 0xFFFF0000, {1, 2}) + "\n",
-         static_cast<std::int32_t>(0xFFFF0000U), 2, {1, 2}},
+        {"S3 negative address",
+         record(3, 0xFFFF0000, {1, 2}) + "\n",
+         static_cast<std::int32_t>(0xFFFF0000U),
+         2,
+         {1, 2}},
         {"lower-case digits", "S1051a2bc3d4e5\n", 0x1A2B, 2, {0xC3, 0xD4}},
         {"CR LF line end", record(1, 0x10, {7}) + "\r\n", 0x10, 1, {7}},
         {"last line without LF", record(1, 0x10, {7}), 0x10, 1, {7}},
@@ -74,7 +76,10 @@ TEST(ReadSrecord, DecodesDataRecords) {
         {"the largest line: S1 with 122 bytes", record(1, 0x2000, ramp(122)) + "\n", 0x2000, 122,
          ramp(122)},
         {"S3 with 120 bytes", record(3, 0x2000, ramp(120)) + "\n", 0x2000, 120, ramp(120)},
-        {"zero byte inside the data", "S1040000\0\x31\n"s, 0, 1,
+        {"zero byte inside the data",
+         "S1040000\0\x31\n"s,
+         0,
+         1,
          {static_cast<std::uint8_t>(-87 * 16 + 1)}},
     };
     for (const auto& c : cases) {
@@ -179,8 +184,9 @@ TEST(ReadSrecord, FieldsMayEndOnTheTerminatingZeroOfASplitLine) {
 }
 
 TEST(ReadSrecord, ScanRejectsExactlyTheSameLines) {
-    const std::vector<std::string> inputs{"S1130000AABB\n", "S10300\n", "S5030001FB\n",
-                                          record(3, 0x80000000, ramp(40)) + "\n", "S9\n", "\n"};
+    const std::vector<std::string> inputs{"S1130000AABB\n", "S10300\n",
+                                          "S5030001FB\n",   record(3, 0x80000000, ramp(40)) + "\n",
+                                          "S9\n",           "\n"};
     for (const auto& input : inputs) {
         MemorySource read_source(input);
         MemorySource scan_source(input);

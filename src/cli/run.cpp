@@ -34,10 +34,13 @@ struct RunState {
 };
 
 bool equals_ignoring_case(std::string_view text, std::string_view expected) {
-    return std::equal(text.begin(), text.end(), expected.begin(), expected.end(), [](char a, char b) {
-        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(a) == lower(b);
-    });
+    return std::equal(text.begin(), text.end(), expected.begin(), expected.end(),
+                      [](char a, char b) {
+                          const auto lower = [](char c) {
+                              return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+                          };
+                          return lower(a) == lower(b);
+                      });
 }
 
 UniqueFd create_output(const char* path) {

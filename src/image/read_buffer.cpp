@@ -16,7 +16,8 @@ std::optional<ReadBuffer> ReadBuffer::allocate(std::size_t size) {
     if (size == 0) {
         return ReadBuffer(nullptr, 0);
     }
-    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* memory =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
         return std::nullopt;
     }
@@ -43,7 +44,9 @@ ReadBuffer& ReadBuffer::operator=(ReadBuffer&& other) noexcept {
     return *this;
 }
 
-ReadBuffer::~ReadBuffer() { release(); }
+ReadBuffer::~ReadBuffer() {
+    release();
+}
 
 void ReadBuffer::release() noexcept {
     if (data_ != nullptr) {

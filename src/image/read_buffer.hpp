@@ -11,7 +11,7 @@ namespace imgpack {
 // goes out of scope. Large images are mapped directly from the system (asking
 // for huge pages where the platform has them) rather than taken from the heap.
 class ReadBuffer {
-public:
+  public:
     // Allocates `size` bytes, every one preset to 0xFF. A size of 0 is a valid,
     // empty buffer. Returns nullopt when the memory cannot be had.
     static std::optional<ReadBuffer> allocate(std::size_t size);
@@ -25,7 +25,7 @@ public:
     [[nodiscard]] std::span<std::uint8_t> bytes() noexcept { return {data_, size_}; }
     [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
 
-private:
+  private:
     ReadBuffer(std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
     void release() noexcept;
 

@@ -47,7 +47,9 @@ std::ptrdiff_t FileSource::read(std::span<char> dest) {
     }
 }
 
-bool FileSource::rewind() { return ::lseek(fd_.get(), 0, SEEK_SET) == 0; }
+bool FileSource::rewind() {
+    return ::lseek(fd_.get(), 0, SEEK_SET) == 0;
+}
 
 bool FileSource::is_same_file(const char* path) const {
     struct stat other {};
@@ -62,8 +64,8 @@ std::ptrdiff_t MemorySource::read(std::span<char> dest) {
     if (position_ >= fail_at_) {
         return -1;
     }
-    const std::size_t limit = std::min({dest.size(), max_read_, bytes_.size() - position_,
-                                        fail_at_ - position_});
+    const std::size_t limit =
+        std::min({dest.size(), max_read_, bytes_.size() - position_, fail_at_ - position_});
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), limit, dest.begin());
     position_ += limit;
     return static_cast<std::ptrdiff_t>(limit);

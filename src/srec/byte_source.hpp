@@ -15,7 +15,7 @@ namespace imgpack {
 // Where the text input stream gets its bytes from: a file in production, a
 // memory buffer in tests and fuzzing.
 class ByteSource {
-public:
+  public:
     ByteSource() = default;
     ByteSource(const ByteSource&) = delete;
     ByteSource& operator=(const ByteSource&) = delete;
@@ -29,14 +29,14 @@ public:
     // was, when the input cannot be repositioned (a pipe, for example).
     virtual bool rewind() = 0;
 
-protected:
+  protected:
     ByteSource(ByteSource&&) = default;
     ByteSource& operator=(ByteSource&&) = default;
 };
 
 // A file read with raw reads in large blocks.
 class FileSource final : public ByteSource {
-public:
+  public:
     // Opens `path` for reading. Fails (nullopt) when the file cannot be opened
     // or is a directory.
     static std::optional<FileSource> open(const char* path);
@@ -52,7 +52,7 @@ public:
     // or symbolic link to it included).
     [[nodiscard]] bool is_same_file(const char* path) const;
 
-private:
+  private:
     explicit FileSource(UniqueFd fd) : fd_(std::move(fd)) {}
     UniqueFd fd_;
 };
@@ -60,7 +60,7 @@ private:
 // Bytes held in memory, handed out in pieces of at most `max_read` bytes so
 // that tests can put read boundaries wherever they like.
 class MemorySource final : public ByteSource {
-public:
+  public:
     explicit MemorySource(std::span<const char> bytes, std::size_t max_read = SIZE_MAX)
         : bytes_(bytes), max_read_(max_read == 0 ? 1 : max_read) {}
     // The source only refers to its bytes: a temporary would not outlive it.
@@ -74,7 +74,7 @@ public:
     // Makes the read after `byte_count` more bytes report an error.
     void fail_after(std::size_t byte_count) noexcept { fail_at_ = position_ + byte_count; }
 
-private:
+  private:
     std::span<const char> bytes_;
     std::size_t max_read_;
     std::size_t position_ = 0;

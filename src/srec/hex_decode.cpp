@@ -15,7 +15,8 @@ namespace {
 void decode_scalar(const unsigned char* chars, std::size_t count, std::uint8_t* out) noexcept {
     const auto& tables = detail::hex_tables;
     for (std::size_t i = 0; i < count; ++i) {
-        out[i] = static_cast<std::uint8_t>(tables.high[chars[2 * i]] + tables.low[chars[2 * i + 1]]);
+        out[i] =
+            static_cast<std::uint8_t>(tables.high[chars[2 * i]] + tables.low[chars[2 * i + 1]]);
     }
 }
 
@@ -56,7 +57,8 @@ __m128i pair_values(__m128i chars) noexcept {
     const __m256i from_a = _mm256_sub_epi8(chars, _mm256_set1_epi8(0x41));
     const __m256i is_decimal =
         _mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, _mm256_set1_epi8(9)), from_zero);
-    const __m256i is_upper = _mm256_cmpeq_epi8(_mm256_min_epu8(from_a, _mm256_set1_epi8(5)), from_a);
+    const __m256i is_upper =
+        _mm256_cmpeq_epi8(_mm256_min_epu8(from_a, _mm256_set1_epi8(5)), from_a);
     const __m256i lower_rule = _mm256_sub_epi8(chars, _mm256_set1_epi8(0x57));
     const __m256i correction =
         _mm256_or_si256(_mm256_and_si256(is_upper, _mm256_set1_epi8(0x20)),
@@ -73,8 +75,8 @@ __m128i pair_values(__m128i chars) noexcept {
 
 // Decodes the whole 32-byte groups (64 characters each); returns how many
 // bytes it decoded.
-[[gnu::target("avx2")]] std::size_t decode_groups_avx2(const unsigned char* chars, std::size_t count,
-                                                       std::uint8_t* out) noexcept {
+[[gnu::target("avx2")]] std::size_t
+decode_groups_avx2(const unsigned char* chars, std::size_t count, std::uint8_t* out) noexcept {
     std::size_t done = 0;
     for (; done + 32 <= count; done += 32) {
         const __m256i first =
@@ -83,7 +85,8 @@ __m128i pair_values(__m128i chars) noexcept {
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chars + 2 * done + 32));
         // packus works within 128-bit lanes; the permute puts the four
         // quarters back in order.
-        const __m256i packed = _mm256_packus_epi16(pair_values_avx2(first), pair_values_avx2(second));
+        const __m256i packed =
+            _mm256_packus_epi16(pair_values_avx2(first), pair_values_avx2(second));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + done),
                             _mm256_permute4x64_epi64(packed, 0xD8));
     }
@@ -117,8 +120,7 @@ void decode_hex_pairs(const char* text, std::size_t count, std::uint8_t* out) no
     // 32 characters give 16 bytes; the loads never reach past the 2 * count
     // characters of the field.
     for (; done + 16 <= count; done += 16) {
-        const __m128i first =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + 2 * done));
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + 2 * done));
         const __m128i second =
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + 2 * done + 16));
         const __m128i bytes = _mm_packus_epi16(pair_values(first), pair_values(second));

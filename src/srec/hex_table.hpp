@@ -27,7 +27,8 @@ consteval HexTables make_hex_tables() {
     for (int byte = 0; byte < 256; ++byte) {
         const int digit = hex_digit(static_cast<char>(byte > 127 ? byte - 256 : byte));
         tables.low[static_cast<std::size_t>(byte)] = static_cast<std::uint8_t>(digit & 0xFF);
-        tables.high[static_cast<std::size_t>(byte)] = static_cast<std::uint8_t>((digit * 16) & 0xFF);
+        tables.high[static_cast<std::size_t>(byte)] =
+            static_cast<std::uint8_t>((digit * 16) & 0xFF);
         tables.digit[static_cast<std::size_t>(byte)] = static_cast<std::uint32_t>(digit);
     }
     return tables;

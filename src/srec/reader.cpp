@@ -17,8 +17,9 @@ constexpr std::size_t address_position = 4;
 // Decodes a record from `text`, every character of which may be read.
 // Fails when the record is not one this reader accepts or when one of its
 // fields runs past the end of `text`.
-[[gnu::always_inline]] inline int decode_fields(std::string_view text, RecordKind& kind, std::int32_t& address,
-                  std::int32_t& data_length, std::span<std::uint8_t> data) {
+[[gnu::always_inline]] inline int decode_fields(std::string_view text, RecordKind& kind,
+                                                std::int32_t& address, std::int32_t& data_length,
+                                                std::span<std::uint8_t> data) {
     if (text.size() <= type_position || text[0] != 'S') {
         return srec_failed;
     }
@@ -56,7 +57,8 @@ constexpr std::size_t address_position = 4;
                          data.data());
     }
     kind = RecordKind::data;
-    address = static_cast<std::int32_t>(hex_field(text.data() + address_position, 2 * address_bytes));
+    address =
+        static_cast<std::int32_t>(hex_field(text.data() + address_position, 2 * address_bytes));
     data_length = length;
     return srec_decoded;
 }
@@ -90,8 +92,7 @@ constexpr std::size_t address_position = 4;
     // Nearly every record lies wholly before its line end: decode it where it
     // stands. Only a line that fails that way needs its line feed and
     // terminating zero, which may take part in a field, spelled out.
-    if (decode_fields({raw.text, raw.content}, kind, address, data_length, data) ==
-        srec_decoded) {
+    if (decode_fields({raw.text, raw.content}, kind, address, data_length, data) == srec_decoded) {
         return srec_decoded;
     }
     return decode_spelled_out(raw, kind, address, data_length, data);

@@ -38,7 +38,8 @@ std::size_t TextStream::find_line_feed(const char* start) noexcept {
     const __m128i line_feeds = _mm_set1_epi8(line_feed);
     for (std::size_t offset = 0; offset < line_window; offset += 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + offset));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, line_feeds)));
+        const auto mask =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, line_feeds)));
         if (mask != 0) {
             return offset + static_cast<std::size_t>(__builtin_ctz(mask));
         }

@@ -34,7 +34,7 @@ struct RawLine {
 // Bytes come from the source in large blocks; lines are cut out of the block
 // without a system call or an allocation per line.
 class TextStream {
-public:
+  public:
     static constexpr std::size_t default_block_size = std::size_t{1} << 18;
 
     // `source` must outlive the stream. `block_size` is the most the stream
@@ -74,7 +74,7 @@ public:
     // changes nothing, when the source cannot be repositioned.
     bool rewind();
 
-private:
+  private:
     // Raw bytes that can make up one line: 255 characters plus a CR that is
     // dropped because a LF follows it.
     static constexpr std::size_t line_window = max_line_chars + 1;
@@ -93,9 +93,9 @@ private:
     ByteSource& source_;
     std::size_t block_size_;
     std::vector<char> buffer_;
-    std::size_t begin_ = 0;       // next byte to deliver
-    std::size_t end_ = 0;         // end of the bytes held
-    bool source_done_ = false;    // end of file or 0x1A reached in the raw bytes
+    std::size_t begin_ = 0;    // next byte to deliver
+    std::size_t end_ = 0;      // end of the bytes held
+    bool source_done_ = false; // end of file or 0x1A reached in the raw bytes
     bool at_end_ = false;
 };
 

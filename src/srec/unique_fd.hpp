@@ -6,7 +6,7 @@ namespace imgpack {
 
 // Owns a POSIX file descriptor and closes it when it goes out of scope.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) noexcept : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
@@ -29,7 +29,7 @@ public:
     bool close() noexcept;
     void reset() noexcept;
 
-private:
+  private:
     int fd_ = -1;
 };
 

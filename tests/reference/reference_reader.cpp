@@ -104,11 +104,13 @@ Record read_record(Stream& stream) {
     }
     record.result = Result::decoded;
     record.kind = Kind::data;
-    record.address = static_cast<std::int32_t>(field(line, 4, 2 * static_cast<std::size_t>(address_bytes)));
+    record.address =
+        static_cast<std::int32_t>(field(line, 4, 2 * static_cast<std::size_t>(address_bytes)));
     record.data_length = data_length;
     for (std::int32_t i = 0; i < data_length; i = i + 1) {
         const std::size_t at = address_end + 2 * static_cast<std::size_t>(i);
-        record.data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(field(line, at, 2) & 0xFF);
+        record.data[static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(field(line, at, 2) & 0xFF);
     }
     return record;
 }
@@ -133,8 +135,9 @@ Conversion preprocess(std::string_view bytes) {
         if (record.address < conversion.low) {
             conversion.low = record.address;
         }
-        const auto end = static_cast<std::int32_t>(static_cast<std::uint32_t>(record.address) +
-                                                   static_cast<std::uint32_t>(record.data_length) - 1U);
+        const auto end =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(record.address) +
+                                      static_cast<std::uint32_t>(record.data_length) - 1U);
         if (end > conversion.high) {
             conversion.high = end;
         }

@@ -25,7 +25,7 @@ struct Record {
 
 // The input read as text from memory: CR LF becomes LF, 0x1A ends the input.
 class Stream {
-public:
+  public:
     explicit Stream(std::string_view bytes) : bytes_(bytes) {}
 
     // Reads at most 255 characters, stopping after a line feed, into `line`
@@ -37,7 +37,7 @@ public:
         end_ = false;
     }
 
-private:
+  private:
     // The next character, or -1 at the end of the input (which sets the end state).
     int next_char();
 

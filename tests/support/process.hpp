@@ -31,7 +31,7 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 
 // A fresh directory that is removed with everything in it at scope exit.
 class TempDir {
-public:
+  public:
     TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -42,7 +42,7 @@ public:
         return path_ / name;
     }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

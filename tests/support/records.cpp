@@ -30,7 +30,8 @@ void append_byte(std::string& text, unsigned value) {
 
 std::string record(int type, std::uint32_t address, const Bytes& data) {
     const int address_bytes = address_bytes_for(type);
-    const auto count = static_cast<unsigned>(address_bytes) + static_cast<unsigned>(data.size()) + 1U;
+    const auto count =
+        static_cast<unsigned>(address_bytes) + static_cast<unsigned>(data.size()) + 1U;
     std::string text = "S" + std::to_string(type);
     append_byte(text, count);
     unsigned sum = count;
