@@ -40,7 +40,7 @@ constexpr std::size_t address_position = 4;
         return srec_failed;
     }
 
-    const auto address_bytes = static_cast<std::size_t>(text[type_position] - '0' + 1);
+    const std::size_t address_bytes = static_cast<std::size_t>(text[type_position] - '0') + 1;
     const std::size_t data_position = address_position + 2 * address_bytes;
     if (data_position > text.size()) {
         return srec_failed; // the count or address field runs past the line
