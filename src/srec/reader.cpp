@@ -14,6 +14,34 @@ constexpr std::size_t type_position = 1;
 constexpr std::size_t count_position = 2;
 constexpr std::size_t address_position = 4;
 
+// Decodes a data record with `AddressBytes` address bytes from `text`, every
+// character of which may be read. Fails when a field runs past the end.
+template <std::size_t AddressBytes>
+[[gnu::always_inline]] inline int
+decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& address,
+                   std::int32_t& data_length, std::span<std::uint8_t> data) {
+    constexpr std::size_t data_position = address_position + 2 * AddressBytes;
+    if (data_position > text.size()) {
+        return srec_failed; // the count or address field runs past the line
+    }
+    const auto count = static_cast<std::int32_t>(hex_field_fixed<2>(text.data() + count_position));
+    const std::int32_t length = count - static_cast<std::int32_t>(AddressBytes) - 1;
+    if (length > 0 && data_position + 2 * static_cast<std::size_t>(length) > text.size()) {
+        return srec_failed; // the data bytes run past the line
+    }
+    // The bound above keeps length at most 124, well inside the data array.
+    if (length > 0 && !data.empty()) {
+        assert(data.size() >= static_cast<std::size_t>(length));
+        decode_hex_pairs(text.data() + data_position, static_cast<std::size_t>(length),
+                         data.data());
+    }
+    kind = RecordKind::data;
+    address = static_cast<std::int32_t>(
+        hex_field_fixed<2 * AddressBytes>(text.data() + address_position));
+    data_length = length;
+    return srec_decoded;
+}
+
 // Decodes a record from `text`, every character of which may be read.
 // Fails when the record is not one this reader accepts or when one of its
 // fields runs past the end of `text`.
@@ -27,40 +55,20 @@ constexpr std::size_t address_position = 4;
     case '0':
         kind = RecordKind::header;
         return srec_decoded;
+    case '1':
+        return decode_data_record<2>(text, kind, address, data_length, data);
+    case '2':
+        return decode_data_record<3>(text, kind, address, data_length, data);
+    case '3':
+        return decode_data_record<4>(text, kind, address, data_length, data);
     case '7':
     case '8':
     case '9':
         kind = RecordKind::termination;
         return srec_decoded;
-    case '1':
-    case '2':
-    case '3':
-        break;
     default: // '4' to '6' (count records among them) and anything else
         return srec_failed;
     }
-
-    const std::size_t address_bytes = static_cast<std::size_t>(text[type_position] - '0') + 1;
-    const std::size_t data_position = address_position + 2 * address_bytes;
-    if (data_position > text.size()) {
-        return srec_failed; // the count or address field runs past the line
-    }
-    const auto count = static_cast<std::int32_t>(hex_field(text.data() + count_position, 2));
-    const std::int32_t length = count - static_cast<std::int32_t>(address_bytes) - 1;
-    if (length > 0 && data_position + 2 * static_cast<std::size_t>(length) > text.size()) {
-        return srec_failed; // the data bytes run past the line
-    }
-    // The bound above keeps length at most 124, well inside the data array.
-    if (length > 0 && !data.empty()) {
-        assert(data.size() >= static_cast<std::size_t>(length));
-        decode_hex_pairs(text.data() + data_position, static_cast<std::size_t>(length),
-                         data.data());
-    }
-    kind = RecordKind::data;
-    address =
-        static_cast<std::int32_t>(hex_field(text.data() + address_position, 2 * address_bytes));
-    data_length = length;
-    return srec_decoded;
 }
 
 // The exact decoding of a line that did not decode where it stands: with its
