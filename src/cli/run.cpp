@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <unistd.h>
@@ -153,7 +154,13 @@ int run_cli(std::span<const char* const> args) {
         print_usage();
         return exit_failed;
     }
-    return convert(args[1], args[2], verbose);
+    try {
+        return convert(args[1], args[2], verbose);
+    } catch (const std::bad_alloc&) {
+        // The image itself is mapped without exceptions; this is the stream's
+        // read block, the only other allocation of a run.
+        return fail("Cannot allocate read buffer\n");
+    }
 }
 
 } // namespace imgpack
