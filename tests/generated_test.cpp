@@ -19,24 +19,9 @@ std::string expected_image(const std::string& input) {
     const auto span = reference::preprocess(input);
     EXPECT_EQ(span.preprocess_result, 0);
     EXPECT_GT(span.size, 0);
-    std::string image(static_cast<std::size_t>(span.size), '\xFF');
-    reference::Stream stream(input);
-    while (!stream.at_end()) {
-        const auto record = reference::read_record(stream);
-        if (record.result != reference::Result::decoded) {
-            break;
-        }
-        if (record.kind != reference::Kind::data) {
-            continue;
-        }
-        const auto offset =
-            static_cast<std::uint32_t>(record.address) - static_cast<std::uint32_t>(span.low);
-        for (std::int32_t i = 0; i < record.data_length; ++i) {
-            image.at(offset + static_cast<std::uint32_t>(i)) =
-                static_cast<char>(record.data[static_cast<std::size_t>(i)]);
-        }
-    }
-    return image;
+    const auto image = reference::fill(input, span.low, static_cast<std::size_t>(span.size));
+    EXPECT_EQ(image.fill_result, 0);
+    return {image.bytes.begin(), image.bytes.end()};
 }
 
 struct GeneratedCase {

@@ -147,4 +147,31 @@ Conversion preprocess(std::string_view bytes) {
     return conversion;
 }
 
+Image fill(std::string_view bytes, std::int32_t low, std::size_t size) {
+    Image image;
+    image.bytes.assign(size, 0xFF);
+    Stream stream(bytes);
+    while (!stream.at_end()) {
+        const Record record = read_record(stream);
+        if (record.result != Result::decoded) {
+            break;
+        }
+        if (record.kind != Kind::data || record.data_length <= 0) {
+            continue;
+        }
+        const std::uint32_t offset =
+            static_cast<std::uint32_t>(record.address) - static_cast<std::uint32_t>(low);
+        if (static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(record.data_length) >
+            size) {
+            image.fill_result = -1;
+            return image;
+        }
+        for (std::int32_t i = 0; i < record.data_length; i = i + 1) {
+            image.bytes[offset + static_cast<std::uint32_t>(i)] =
+                record.data[static_cast<std::size_t>(i)];
+        }
+    }
+    return image;
+}
+
 } // namespace imgpack::reference

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace imgpack::reference {
 
@@ -60,5 +61,15 @@ struct Conversion {
     std::int32_t size = 0; // HiAddr - LowAddr + 1, wrapping at 32 bits
 };
 Conversion preprocess(std::string_view bytes);
+
+// What the fill pass makes of `bytes` in an image of `size` bytes starting at
+// address `low`: every data record copied in file order. `fill_result` is -1
+// at the first record that does not fit (the image then holds the records
+// before it).
+struct Image {
+    int fill_result = 0;
+    std::vector<std::uint8_t> bytes;
+};
+Image fill(std::string_view bytes, std::int32_t low, std::size_t size);
 
 } // namespace imgpack::reference
