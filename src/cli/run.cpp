@@ -55,11 +55,11 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
     constexpr std::size_t max_chunk = std::size_t{1} << 30;
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), std::min(bytes.size(), max_chunk));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false; // an error, or a device that takes nothing more
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
