@@ -183,31 +183,6 @@ TEST(ReadSrecord, FieldsMayEndOnTheTerminatingZeroOfASplitLine) {
     EXPECT_EQ(read_results(line), (std::vector<int>{srec_decoded, srec_failed}));
 }
 
-TEST(ReadSrecord, ScanRejectsExactlyTheSameLines) {
-    const std::vector<std::string> inputs{"S1130000AABB\n", "S10300\n",
-                                          "S5030001FB\n",   record(3, 0x80000000, ramp(40)) + "\n",
-                                          "S9\n",           "\n"};
-    for (const auto& input : inputs) {
-        MemorySource read_source(input);
-        MemorySource scan_source(input);
-        TextStream read_stream(read_source);
-        TextStream scan_stream(scan_source);
-        RecordKind read_kind{};
-        RecordKind scan_kind{};
-        std::int32_t read_address = 0;
-        std::int32_t scan_address = 0;
-        std::int32_t read_length = 0;
-        std::int32_t scan_length = 0;
-        std::array<std::uint8_t, record_data_capacity> data{};
-        EXPECT_EQ(read_srecord(read_stream, read_kind, read_address, read_length, data),
-                  scan_srecord(scan_stream, scan_kind, scan_address, scan_length))
-            << input;
-        EXPECT_EQ(read_kind, scan_kind) << input;
-        EXPECT_EQ(read_address, scan_address) << input;
-        EXPECT_EQ(read_length, scan_length) << input;
-    }
-}
-
 } // namespace
 } // namespace imgpack
 

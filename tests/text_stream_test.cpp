@@ -112,17 +112,6 @@ TEST(TextStream, EndStateFollowsWhatTheLastReadMet) {
     EXPECT_EQ(stream.read_line(line), 0);
 }
 
-TEST(TextStream, ExhaustedAfterLastLineFeed) {
-    const std::string input = "S9\n"s;
-    MemorySource source(input);
-    TextStream stream(source);
-    std::array<char, line_buffer_size> line{};
-    EXPECT_EQ(stream.read_line(line), 3);
-    EXPECT_FALSE(stream.at_end());
-    EXPECT_EQ(stream.read_line(line), 0);
-    EXPECT_TRUE(stream.at_end());
-}
-
 TEST(TextStream, RewindReadsTheSameLinesUpToTheSame0x1A) {
     const std::string input = "S0\nS9\n\x1agarbage\n"s;
     MemorySource source(input, 2);
