@@ -9,7 +9,7 @@ namespace imgpack {
 
 namespace {
 
-// 32-bit wrap-around addition, as the address arithmetic is specified.
+// Address arithmetic wraps at 32 bits.
 std::int32_t wrapping_add(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }

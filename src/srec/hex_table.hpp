@@ -1,7 +1,7 @@
 #pragma once
 
 // Internal fast path for decoding runs of two-character hexadecimal bytes.
-// Produces exactly the bytes that hex_bytes() specifies, including for
+// Produces exactly the bytes that hex_bytes() documents, including for
 // characters that are not hexadecimal digits.
 
 #include "srec/hex.hpp"
