@@ -4,6 +4,7 @@
 #include "support/process.hpp"
 #include "support/records.hpp"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
@@ -303,6 +304,8 @@ TEST(Files, InputThatCannotBeRewoundFailsTheFillPass) {
         ::_exit(0);
     }
     const auto result = run_imgpack({fifo.string(), (dir / "out.bin").string(), "-v"});
+    // Should imgpack have stopped before reading, the writer would wait forever.
+    ::kill(writer, SIGKILL);
     int status = 0;
     ::waitpid(writer, &status, 0);
     EXPECT_EQ(result.out, preprocessed("00000000", "00000001") +
