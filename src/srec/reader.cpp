@@ -2,7 +2,6 @@
 
 #include "srec/hex_table.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cassert>
 
@@ -76,13 +75,8 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
 [[gnu::noinline]] int decode_spelled_out(const RawLine& raw, RecordKind& kind,
                                          std::int32_t& address, std::int32_t& data_length,
                                          std::span<std::uint8_t> data) {
-    std::array<char, line_buffer_size> line; // NOLINT: the used part is written below
-    std::copy_n(raw.text, raw.content, line.begin());
-    if (raw.newline) {
-        line[raw.content] = '\n';
-    }
-    const std::size_t length = raw.length();
-    line[length] = '\0';
+    std::array<char, line_buffer_size> line; // NOLINT: spell_out writes the used part
+    const std::size_t length = raw.spell_out(line);
     return decode_fields({line.data(), length + 1}, kind, address, data_length, data);
 }
 

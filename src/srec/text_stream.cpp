@@ -106,15 +106,8 @@ int TextStream::next_line_general(RawLine& line) {
     std::size_t consumed = 0;
     if (newline != nullptr) {
         const auto before = static_cast<std::size_t>(newline - start);
-        if (before >= 1 && newline[-1] == carriage_return) {
-            // CR LF: the CR is dropped and the line ends in the LF.
-            line.content = before - 1;
-            line.newline = true;
-            consumed = before + 1;
-        } else if (before < max_line_chars) {
-            line.content = before;
-            line.newline = true;
-            consumed = before + 1;
+        if (before < max_line_chars || newline[-1] == carriage_return) {
+            consumed = take_line_to_feed(start, before, line);
         } else {
             // The line feed would be the 256th character: it waits for the
             // next call, where it forms a line of its own.
@@ -139,19 +132,23 @@ int TextStream::next_line_general(RawLine& line) {
     return static_cast<int>(line.length());
 }
 
+std::size_t RawLine::spell_out(std::span<char, line_buffer_size> line) const noexcept {
+    // `text` lies in a stream's buffer, whose slack lets the chunked copy read on.
+    copy_line(line.data(), text, content);
+    if (newline) {
+        line[content] = line_feed;
+    }
+    line[length()] = '\0';
+    return length();
+}
+
 int TextStream::read_line(std::span<char, line_buffer_size> line) {
     RawLine raw;
     const int length = next_line(raw);
-    if (length > 0) {
-        copy_line(line.data(), raw.text, raw.content);
-        if (raw.newline) {
-            line[raw.content] = line_feed;
-        }
+    if (length < 0) {
+        return length;
     }
-    if (length >= 0) {
-        line[static_cast<std::size_t>(length)] = '\0';
-    }
-    return length;
+    return static_cast<int>(raw.spell_out(line));
 }
 
 bool TextStream::rewind() {

@@ -22,6 +22,10 @@ struct RawLine {
     bool newline = false;
 
     [[nodiscard]] std::size_t length() const noexcept { return content + (newline ? 1 : 0); }
+
+    // Writes the line as delivered, its line feed included, followed by the
+    // terminating zero; returns length().
+    [[nodiscard]] std::size_t spell_out(std::span<char, line_buffer_size> line) const noexcept;
 };
 
 // The input file read as text, identically on every platform:
@@ -57,12 +61,8 @@ class TextStream {
             const char* start = buffer_.data() + begin_;
             const std::size_t before = find_line_feed(start);
             if (before < max_line_chars) {
-                const bool crlf = before >= 1 && start[before - 1] == '\r';
-                line.text = start;
-                line.content = crlf ? before - 1 : before;
-                line.newline = true;
-                begin_ += before + 1;
-                return static_cast<int>(line.content + 1);
+                begin_ += take_line_to_feed(start, before, line);
+                return static_cast<int>(line.length());
             }
         }
         return next_line_general(line);
@@ -82,6 +82,19 @@ class TextStream {
     // The offset of the first line feed among the `line_window` bytes at
     // `start`, or line_window when there is none.
     static std::size_t find_line_feed(const char* start) noexcept;
+
+    // Makes `line` the line at `start` that ends in the line feed `before`
+    // bytes on, a CR directly before it dropped; returns the raw bytes it
+    // takes. The line must fit: `before` below 255, or a CR to drop.
+    static std::size_t take_line_to_feed(const char* start, std::size_t before,
+                                         RawLine& line) noexcept {
+        const bool crlf = before >= 1 && start[before - 1] == '\r';
+        line.text = start;
+        line.content = crlf ? before - 1 : before;
+        line.newline = true;
+        return before + 1;
+    }
+
     int next_line_general(RawLine& line);
 
     // Makes at least a full line's worth of raw bytes (256: 255 characters and
