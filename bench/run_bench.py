@@ -45,7 +45,7 @@ def generate(scratch, names):
         path = scratch / f"{name}.s19"
         if not path.exists():
             print(f"generating {path.name}", flush=True)
-            subprocess.run([str(BUILD / "bench" / "srecgen"), *args, str(path)], check=True)
+            subprocess.run([str(BUILD / "srecgen"), *args, str(path)], check=True)
         files[name] = path
     return files
 
