@@ -1,6 +1,6 @@
-// Runs a fuzz target over files without libFuzzer: every file named, and every
-// file in every folder named, is passed to the target once. Used to replay
-// the corpus in builds without libFuzzer (g++, coverage).
+// Runs the fuzz target over files without libFuzzer: every file named, and
+// every file below every folder named, once. Replays the corpus in builds
+// without libFuzzer (g++, coverage).
 
 #include <cstdint>
 #include <cstdio>
@@ -11,33 +11,25 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-void run_file(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(file),
-                                  std::istreambuf_iterator<char>()};
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    std::size_t count = 0;
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path(argv[i]);
-        if (std::filesystem::is_directory(path)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path)) {
+        if (fs::is_directory(argv[i])) {
+            for (const auto& entry : fs::recursive_directory_iterator(argv[i])) {
                 if (entry.is_regular_file()) {
-                    run_file(entry.path());
-                    ++count;
+                    files.push_back(entry.path());
                 }
             }
         } else {
-            run_file(path);
-            ++count;
+            files.emplace_back(argv[i]);
         }
     }
-    std::printf("%zu inputs run\n", count);
-    return count > 0 ? 0 : 1;
+    for (const auto& path : files) {
+        std::ifstream file(path, std::ios::binary);
+        const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::printf("%zu inputs run\n", files.size());
+    return files.empty() ? 1 : 0;
 }

@@ -1,0 +1,1 @@
+mkdir folder.s19

@@ -1,0 +1,1 @@
+ln in.s19 hard.s19

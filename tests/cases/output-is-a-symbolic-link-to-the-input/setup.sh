@@ -1,0 +1,1 @@
+ln -s in.s19 soft.s19

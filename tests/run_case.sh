@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs one black-box case: run_case.sh CASE_DIR IMGPACK [EMULATOR...]
+#
+# A case is a folder holding the input files and:
+#   args          the arguments, one per line
+#   stdout        the exact standard output expected
+#   status        the exit status expected
+#   NAME.expected what the file NAME must hold after the run; without
+#                 out.bin.expected, out.bin must not be created
+#   setup.sh      (optional) sourced in the scratch folder before the run
+#   limit         (optional) address-space limit of the run, in KiB; the case
+#                 is skipped (77) when IMGPACK_NO_AS_LIMIT is set
+# The case is copied to a scratch folder and run there, so that the names in
+# its arguments and messages are relative. Standard error must stay empty.
+set -euo pipefail
+case_dir=$1
+imgpack=$2
+shift 2
+emulator=("$@")
+
+if [[ -f $case_dir/limit && -n ${IMGPACK_NO_AS_LIMIT:-} ]]; then
+    echo "skipped: $IMGPACK_NO_AS_LIMIT"
+    exit 77
+fi
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cp -R "$case_dir/." "$scratch"
+cd "$scratch"
+mapfile -t args <args
+
+set +e
+(
+    set -e
+    [[ -f setup.sh ]] && source setup.sh
+    [[ -f limit ]] && ulimit -v "$(cat limit)"
+    exec "${emulator[@]}" "$imgpack" "${args[@]}"
+) >actual.stdout 2>actual.stderr
+status=$?
+set -e
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+cmp -s actual.stdout stdout || fail "standard output differs:
+$(diff stdout actual.stdout)"
+[[ ! -s actual.stderr ]] || fail "standard error is not empty: $(cat actual.stderr)"
+[[ $status == "$(cat status)" ]] || fail "exit status $status, expected $(cat status)"
+for expected in *.expected; do
+    [[ ! -e $expected ]] || cmp "${expected%.expected}" "$expected" || fail "${expected%.expected} differs"
+done
+[[ -f out.bin.expected || ! -e out.bin ]] || fail "out.bin was created"
+((failures == 0)) && echo "passed"
+exit $((failures > 0))
