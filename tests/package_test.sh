@@ -1,21 +1,19 @@
 #!/usr/bin/env bash
-# Builds the Debian package, unpacks it into a temporary root and converts the
-# shipped example with the installed binary, comparing the image with the
-# expected one. Also checks that the manual page is in the package.
+# Builds the Debian package, checks it with lintian (no errors, no warnings),
+# unpacks it and converts the shipped example with the packaged binary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --workflow --preset package
 package=$(ls build/release/imgpack_*.deb)
+findings=$(lintian --tag-display-limit 0 "$package" 2>&1 | grep -E '^[EW]: ' || true)
+[[ -z $findings ]] || { echo "FAIL: lintian on $package:"; echo "$findings"; exit 1; }
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$package" "$root"
-
-test -f "$root/usr/share/man/man1/imgpack.1" || { echo "FAIL: manual page missing from $package"; exit 1; }
+for file in usr/share/man/man1/imgpack.1.gz usr/share/doc/imgpack/copyright usr/share/doc/imgpack/changelog.gz; do
+    [[ -f $root/$file ]] || { echo "FAIL: $file missing from $package"; exit 1; }
+done
 "$root/usr/bin/imgpack" examples/blinky.s19 "$root/blinky.bin"
-if cmp "$root/blinky.bin" examples/blinky.bin; then
-    echo "package test: 1 passed, 0 failed"
-else
-    echo "FAIL: the packaged binary's image differs from examples/blinky.bin"
-    exit 1
-fi
+cmp "$root/blinky.bin" examples/blinky.bin || { echo "FAIL: the packaged binary's image differs"; exit 1; }
+echo "package test: lintian clean, example converted"

@@ -69,8 +69,8 @@ TEST(TextStream, DeliversTheSameLinesWhateverTheBlockAndReadSizes) {
          "aaa\r" + std::string(300, 'b'),
          {"aaa\r" + std::string(251, 'b'), std::string(49, 'b')}},
     };
-    for (const std::size_t block : {1, 2, 3, 5, 64, 255, 256, 257, 1 << 18}) {
-        for (const std::size_t max_read : {1, 3, 100, 1 << 20}) {
+    for (const std::size_t block : {1U, 2U, 3U, 5U, 64U, 255U, 256U, 257U, 1U << 18}) {
+        for (const std::size_t max_read : {1U, 3U, 100U, 1U << 20}) {
             for (const auto& c : cases) {
                 MemorySource source(c.input, max_read);
                 TextStream stream(source, block);
