@@ -14,6 +14,12 @@ dpkg-deb -x "$package" "$root"
 for file in usr/share/man/man1/imgpack.1.gz usr/share/doc/imgpack/copyright usr/share/doc/imgpack/changelog.gz; do
     [[ -f $root/$file ]] || { echo "FAIL: $file missing from $package"; exit 1; }
 done
+# Static, yet hardened: no shared library needed, position-independent, full RELRO.
+binary=$root/usr/bin/imgpack
+! readelf -d "$binary" | grep -q NEEDED || { echo "FAIL: the binary needs shared libraries"; exit 1; }
+readelf -h "$binary" | grep -q 'DYN (Position-Independent' || { echo "FAIL: not position-independent"; exit 1; }
+readelf -lW "$binary" | grep -q GNU_RELRO && readelf -d "$binary" | grep -q BIND_NOW ||
+    { echo "FAIL: no full RELRO"; exit 1; }
 "$root/usr/bin/imgpack" examples/blinky.s19 "$root/blinky.bin"
 cmp "$root/blinky.bin" examples/blinky.bin || { echo "FAIL: the packaged binary's image differs"; exit 1; }
-echo "package test: lintian clean, example converted"
+echo "package test: lintian clean, static PIE with full RELRO, example converted"
