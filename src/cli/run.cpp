@@ -1,5 +1,6 @@
 #include "cli/run.hpp"
 
+#include "image/chunked_passes.hpp"
 #include "image/passes.hpp"
 #include "image/read_buffer.hpp"
 #include "srec/byte_source.hpp"
@@ -95,8 +96,16 @@ int convert(const char* in_filename, const char* out_filename, bool verbose) {
     }
     run.verbose = verbose;
 
-    TextStream input(*run.input_file);
-    if (preprocess_input(input, run.LowAddr, run.HiAddr) != 0) {
+    // A large file is read by several threads at once, a small one (or a pipe)
+    // as one stream; the results are the same.
+    std::optional<ChunkedPasses> chunked = ChunkedPasses::split(*run.input_file);
+    std::optional<TextStream> stream;
+    if (!chunked) {
+        stream.emplace(*run.input_file);
+    }
+    const int preprocessed = chunked ? chunked->preprocess(run.LowAddr, run.HiAddr)
+                                     : preprocess_input(*stream, run.LowAddr, run.HiAddr);
+    if (preprocessed != 0) {
         return fail("Input file read error or bad format\n");
     }
     if (run.verbose) {
@@ -118,7 +127,9 @@ int convert(const char* in_filename, const char* out_filename, bool verbose) {
         std::fputs("Read buffer successfully allocated.\n", stdout);
     }
 
-    if (fill_read_buffer(input, run.read_buffer->bytes(), run.LowAddr) != 0) {
+    const int filled = chunked ? chunked->fill(run.read_buffer->bytes(), run.LowAddr)
+                               : fill_read_buffer(*stream, run.read_buffer->bytes(), run.LowAddr);
+    if (filled != 0) {
         return fail("Cannot fill read buffer\n");
     }
     if (run.verbose) {
@@ -126,6 +137,8 @@ int convert(const char* in_filename, const char* out_filename, bool verbose) {
     }
 
     const bool written = write_all(run.output.get(), run.read_buffer->bytes());
+    chunked.reset();
+    stream.reset();
     run.input_file.reset();
     const bool closed = run.output.close();
     if (!written || !closed) {

@@ -60,6 +60,37 @@ bool FileSource::is_same_file(const char* path) const {
     return other.st_dev == self.st_dev && other.st_ino == self.st_ino;
 }
 
+std::optional<std::uint64_t> FileSource::regular_size() const {
+    struct stat info {};
+    if (::fstat(fd_.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::ptrdiff_t FileSource::read_at(std::uint64_t offset, std::span<char> dest) const {
+    for (;;) {
+        const ssize_t count =
+            ::pread(fd_.get(), dest.data(), dest.size(), static_cast<off_t>(offset));
+        if (count >= 0 || errno != EINTR) {
+            return count;
+        }
+    }
+}
+
+std::ptrdiff_t RangeSource::read(std::span<char> dest) {
+    if (position_ >= end_) {
+        return 0;
+    }
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(dest.size(), end_ - position_));
+    const std::ptrdiff_t count = file_.read_at(position_, dest.first(wanted));
+    if (count > 0) {
+        position_ += static_cast<std::uint64_t>(count);
+    }
+    return count;
+}
+
 std::ptrdiff_t MemorySource::read(std::span<char> dest) {
     if (position_ >= fail_at_) {
         return -1;

@@ -52,9 +52,37 @@ class FileSource final : public ByteSource {
     // or symbolic link to it included).
     [[nodiscard]] bool is_same_file(const char* path) const;
 
+    // The size of the file when it is a regular file; nullopt for a pipe, a
+    // device and the like, which can only be read in order.
+    [[nodiscard]] std::optional<std::uint64_t> regular_size() const;
+
+    // Reads up to dest.size() bytes from `offset` on, leaving the position of
+    // read() alone. Returns the number read, 0 at the end, -1 on an error.
+    std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const;
+
   private:
     explicit FileSource(UniqueFd fd) : fd_(std::move(fd)) {}
     UniqueFd fd_;
+};
+
+// The bytes of a file from `begin` up to `end` (or to the end of the file),
+// read with read_at(), so that several ranges of one file can be read at once.
+class RangeSource final : public ByteSource {
+  public:
+    RangeSource(const FileSource& file, std::uint64_t begin, std::uint64_t end) noexcept
+        : file_(file), begin_(begin), end_(end), position_(begin) {}
+
+    std::ptrdiff_t read(std::span<char> dest) override;
+    bool rewind() override {
+        position_ = begin_;
+        return true;
+    }
+
+  private:
+    const FileSource& file_;
+    std::uint64_t begin_;
+    std::uint64_t end_;
+    std::uint64_t position_;
 };
 
 // Bytes held in memory, handed out in pieces of at most `max_read` bytes so

@@ -80,6 +80,7 @@ bool TextStream::fill_window() {
         if (stop != nullptr) {
             end_ += static_cast<std::size_t>(stop - fresh);
             source_done_ = true;
+            met_end_of_text_ = true;
             break;
         }
         end_ += static_cast<std::size_t>(count);
@@ -158,6 +159,7 @@ bool TextStream::rewind() {
     begin_ = 0;
     end_ = 0;
     source_done_ = false;
+    met_end_of_text_ = false;
     at_end_ = false;
     return true;
 }

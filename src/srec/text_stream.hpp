@@ -70,6 +70,9 @@ class TextStream {
 
     [[nodiscard]] bool at_end() const noexcept { return at_end_; }
 
+    // True once the stream has met a byte 0x1A, which ends the input for good.
+    [[nodiscard]] bool met_end_of_text() const noexcept { return met_end_of_text_; }
+
     // Goes back to the first byte and clears the end state. Returns false, and
     // changes nothing, when the source cannot be repositioned.
     bool rewind();
@@ -109,6 +112,7 @@ class TextStream {
     std::size_t begin_ = 0;    // next byte to deliver
     std::size_t end_ = 0;      // end of the bytes held
     bool source_done_ = false; // end of file or 0x1A reached in the raw bytes
+    bool met_end_of_text_ = false;
     bool at_end_ = false;
 };
 

@@ -1,0 +1,152 @@
+#include "image/chunked_passes.hpp"
+
+#include "image/passes.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <numeric>
+#include <system_error>
+#include <thread>
+
+namespace imgpack {
+
+namespace {
+
+// Runs work(0) to work(count - 1), each on a thread of its own but the first,
+// which runs on the calling thread. Should a thread not start, its work runs
+// here instead: slower, never wrong.
+template <typename Work> void run_each(std::size_t count, const Work& work) {
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < count; ++i) {
+        try {
+            threads.emplace_back(work, i);
+        } catch (const std::system_error&) {
+            work(i);
+        }
+    }
+    work(0);
+    for (auto& thread : threads) {
+        thread.join();
+    }
+}
+
+// The offset just after the first line feed at or after `from`, or nullopt
+// when none is found within a reasonable distance (a file of very long lines
+// is then read on one thread).
+std::optional<std::uint64_t> next_line_start(const FileSource& file, std::uint64_t from) {
+    constexpr std::size_t block = std::size_t{1} << 16;
+    constexpr std::uint64_t max_distance = std::uint64_t{1} << 20;
+    std::array<char, block> bytes; // NOLINT(cppcoreguidelines-pro-type-member-init): read fills it
+    for (std::uint64_t offset = from; offset - from < max_distance; offset += block) {
+        const std::ptrdiff_t count = file.read_at(offset, bytes);
+        if (count <= 0) {
+            return std::nullopt;
+        }
+        const auto* feed = static_cast<const char*>(
+            std::memchr(bytes.data(), '\n', static_cast<std::size_t>(count)));
+        if (feed != nullptr) {
+            return offset + static_cast<std::uint64_t>(feed - bytes.data()) + 1;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<ChunkedPasses> ChunkedPasses::split(const FileSource& file, std::size_t max_chunks) {
+    const auto size = file.regular_size();
+    const std::size_t count =
+        std::min<std::size_t>(std::thread::hardware_concurrency(), max_chunks);
+    if (!size || *size < min_file_size || count < 2) {
+        return std::nullopt;
+    }
+    std::vector<std::uint64_t> starts{0};
+    for (std::size_t i = 1; i < count; ++i) {
+        const auto start = next_line_start(file, std::max(*size / count * i, starts.back()));
+        if (start && *start < *size) {
+            starts.push_back(*start);
+        }
+    }
+    if (starts.size() < 2) {
+        return std::nullopt;
+    }
+    std::vector<std::unique_ptr<Chunk>> chunks;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        // The last chunk reads on to the end of the file, as one stream would.
+        const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : UINT64_MAX;
+        chunks.push_back(std::make_unique<Chunk>(file, starts[i], end));
+    }
+    return ChunkedPasses(std::move(chunks));
+}
+
+int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high) {
+    run_each(chunks_.size(), [this](std::size_t i) {
+        Chunk& chunk = *chunks_[i];
+        chunk.result = preprocess_input(chunk.stream, chunk.low, chunk.high);
+    });
+    low = 0x7FFFFFFF;
+    high = 0;
+    used_ = chunks_.size();
+    for (std::size_t i = 0; i < chunks_.size(); ++i) {
+        const Chunk& chunk = *chunks_[i];
+        if (chunk.result != 0) {
+            return -1;
+        }
+        low = std::min(low, chunk.low);
+        high = std::max(high, chunk.high);
+        if (chunk.stream.met_end_of_text()) {
+            used_ = i + 1; // nothing after the 0x1A is part of the input
+            break;
+        }
+    }
+    return 0;
+}
+
+std::optional<std::vector<std::span<std::uint8_t>>>
+ChunkedPasses::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) const {
+    std::vector<std::span<std::uint8_t>> parts(used_);
+    std::vector<std::size_t> order(used_);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(),
+              [this](std::size_t a, std::size_t b) { return chunks_[a]->low < chunks_[b]->low; });
+    std::int64_t covered_to = std::int64_t{low} - 1;
+    for (const std::size_t i : order) {
+        const Chunk& chunk = *chunks_[i];
+        if (chunk.low > chunk.high) {
+            continue; // no data bytes: an empty part
+        }
+        const std::int64_t offset = std::int64_t{chunk.low} - low;
+        const std::int64_t length = std::int64_t{chunk.high} - chunk.low + 1;
+        if (chunk.low <= covered_to || offset < 0 ||
+            offset + length > static_cast<std::int64_t>(buffer.size())) {
+            return std::nullopt;
+        }
+        parts[i] =
+            buffer.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+        covered_to = chunk.high;
+    }
+    return parts;
+}
+
+int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
+    const auto parts = disjoint_parts(buffer, low);
+    if (!parts) {
+        for (std::size_t i = 0; i < used_; ++i) {
+            if (fill_read_buffer(chunks_[i]->stream, buffer, low) != 0) {
+                return -1;
+            }
+        }
+        return 0;
+    }
+    run_each(used_, [this, &parts](std::size_t i) {
+        Chunk& chunk = *chunks_[i];
+        chunk.result = fill_read_buffer(chunk.stream, (*parts)[i], chunk.low);
+    });
+    const bool all_filled =
+        std::all_of(chunks_.begin(), chunks_.begin() + static_cast<std::ptrdiff_t>(used_),
+                    [](const auto& chunk) { return chunk->result == 0; });
+    return all_filled ? 0 : -1;
+}
+
+} // namespace imgpack
