@@ -1,10 +1,13 @@
 // The fill pass where the binary cannot reach it: a file that changed
 // between the passes, and a read error in the second pass only.
 
+#include "image/chunked_passes.hpp"
 #include "image/passes.hpp"
 #include "srec/byte_source.hpp"
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -49,6 +52,31 @@ TEST(FillReadBuffer, FailsOnAReadErrorAfterAGoodFirstPass) {
     source.fail_after(1000);
     Bytes buffer(16, 0xFF);
     EXPECT_EQ(fill_read_buffer(stream, buffer, low), -1);
+}
+
+TEST(ChunkedPasses, FileThatChangedSizeBetweenThePassesFailsTheFill) {
+    const auto path = std::filesystem::temp_directory_path() / "imgpack_chunked_test.s19";
+    {
+        std::ofstream file(path, std::ios::binary);
+        for (int i = 0; i < 200000; ++i) { // 5.4 MB of records at address 0
+            file << "S1130000000102030405060708090A0B0C0D0E0F00\n";
+        }
+    }
+    auto source = FileSource::open(path.c_str());
+    ASSERT_TRUE(source);
+    auto chunked = ChunkedPasses::split(*source);
+    if (!chunked) {
+        std::filesystem::remove(path);
+        GTEST_SKIP() << "one processor: the file is read as one stream";
+    }
+    std::int32_t low = 0;
+    std::int32_t high = 0;
+    ASSERT_EQ(chunked->preprocess(low, high), 0);
+    EXPECT_EQ(high, 15);
+    std::filesystem::resize_file(path, 1000);
+    Bytes buffer(16, 0xFF);
+    EXPECT_EQ(chunked->fill(buffer, low), -1);
+    std::filesystem::remove(path);
 }
 
 } // namespace
