@@ -1,7 +1,15 @@
 #include "cli/run.hpp"
+#include "platform/platform.hpp"
 
-#include <cstddef>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
-    return imgpack::run_cli({argv, static_cast<std::size_t>(argc)});
+    const std::vector<std::string> arguments = imgpack::platform::start(argc, argv);
+    std::vector<const char*> args;
+    args.reserve(arguments.size());
+    for (const auto& argument : arguments) {
+        args.push_back(argument.c_str());
+    }
+    return imgpack::run_cli(args);
 }

@@ -3,19 +3,16 @@
 #include "image/chunked_passes.hpp"
 #include "image/passes.hpp"
 #include "image/read_buffer.hpp"
+#include "platform/platform.hpp"
 #include "srec/byte_source.hpp"
 #include "srec/text_stream.hpp"
-#include "srec/unique_fd.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
 #include <new>
 #include <optional>
 #include <string_view>
-#include <unistd.h>
 
 namespace imgpack {
 
@@ -27,7 +24,7 @@ constexpr int exit_failed = 1;
 // The state of one conversion, alive from the start of the run to its end.
 struct RunState {
     std::optional<FileSource> input_file;
-    UniqueFd output;
+    std::optional<platform::File> output;
     bool verbose = false;
     std::int32_t LowAddr = 0; // NOLINT(readability-identifier-naming): the name the trace prints
     std::int32_t HiAddr = 0;  // NOLINT(readability-identifier-naming)
@@ -43,28 +40,6 @@ bool equals_ignoring_case(std::string_view text, std::string_view expected) {
                           };
                           return lower(a) == lower(b);
                       });
-}
-
-UniqueFd create_output(const char* path) {
-    // Created with the platform's default mode for a new file (0666 less umask).
-    return UniqueFd(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-}
-
-// Writes all of `bytes`, carrying on after partial writes and interruptions.
-bool write_all(int fd, std::span<const std::uint8_t> bytes) {
-    // Linux writes at most about 2 GiB per call; ask for at most 1 GiB.
-    constexpr std::size_t max_chunk = std::size_t{1} << 30;
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), std::min(bytes.size(), max_chunk));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false; // an error, or a device that takes nothing more
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 int fail(const char* message) {
@@ -90,8 +65,8 @@ int convert(const char* in_filename, const char* out_filename, bool verbose) {
     if (run.input_file->is_same_file(out_filename)) {
         return fail("Output file ", out_filename, " is the input file\n");
     }
-    run.output = create_output(out_filename);
-    if (!run.output.valid()) {
+    run.output = platform::File::create_for_writing(out_filename);
+    if (!run.output) {
         return fail("Unable to open output file ", out_filename, "\n");
     }
     run.verbose = verbose;
@@ -136,11 +111,11 @@ int convert(const char* in_filename, const char* out_filename, bool verbose) {
         std::fputs("Read buffer successfully filled.\n", stdout);
     }
 
-    const bool written = write_all(run.output.get(), run.read_buffer->bytes());
+    const bool written = run.output->write_all(run.read_buffer->bytes());
     chunked.reset();
     stream.reset();
     run.input_file.reset();
-    const bool closed = run.output.close();
+    const bool closed = run.output->close();
     if (!written || !closed) {
         return fail("Unable to write output file ", out_filename, "\n");
     }

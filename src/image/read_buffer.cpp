@@ -1,35 +1,22 @@
 #include "image/read_buffer.hpp"
 
+#include "platform/platform.hpp"
+
 #include <cstring>
-#include <sys/mman.h>
 #include <utility>
 
 namespace imgpack {
-
-namespace {
-
-constexpr std::size_t huge_page_size = std::size_t{2} << 20;
-
-} // namespace
 
 std::optional<ReadBuffer> ReadBuffer::allocate(std::size_t size) {
     if (size == 0) {
         return ReadBuffer(nullptr, 0);
     }
-    void* memory =
-        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) {
+    std::uint8_t* pages = platform::allocate_pages(size);
+    if (pages == nullptr) {
         return std::nullopt;
     }
-#ifdef MADV_HUGEPAGE
-    // Fewer page faults and TLB misses while presetting and filling a large
-    // image; merely advice, so its result does not matter.
-    if (size >= huge_page_size) {
-        ::madvise(memory, size, MADV_HUGEPAGE);
-    }
-#endif
-    std::memset(memory, 0xFF, size);
-    return ReadBuffer(static_cast<std::uint8_t*>(memory), size);
+    std::memset(pages, 0xFF, size);
+    return ReadBuffer(pages, size);
 }
 
 ReadBuffer::ReadBuffer(ReadBuffer&& other) noexcept
@@ -50,7 +37,7 @@ ReadBuffer::~ReadBuffer() {
 
 void ReadBuffer::release() noexcept {
     if (data_ != nullptr) {
-        ::munmap(data_, size_);
+        platform::release_pages(data_, size_);
         data_ = nullptr;
         size_ = 0;
     }

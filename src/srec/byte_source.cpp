@@ -1,81 +1,36 @@
 #include "srec/byte_source.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace imgpack {
 
-bool UniqueFd::close() noexcept {
-    if (fd_ < 0) {
-        return true;
-    }
-    // The descriptor is gone after close() even when it reports an error, so
-    // it is never retried.
-    const int result = ::close(std::exchange(fd_, -1));
-    return result == 0;
-}
-
-void UniqueFd::reset() noexcept {
-    if (fd_ >= 0) {
-        ::close(std::exchange(fd_, -1));
-    }
-}
-
 std::optional<FileSource> FileSource::open(const char* path) {
-    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
+    auto file = platform::File::open_for_reading(path);
+    if (!file) {
         return std::nullopt;
     }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        return std::nullopt;
-    }
-    return FileSource(std::move(fd));
+    return FileSource(std::move(*file));
 }
 
 std::ptrdiff_t FileSource::read(std::span<char> dest) {
-    for (;;) {
-        const ssize_t count = ::read(fd_.get(), dest.data(), dest.size());
-        if (count >= 0 || errno != EINTR) {
-            return count;
-        }
-    }
+    return file_.read(dest);
 }
 
 bool FileSource::rewind() {
-    return ::lseek(fd_.get(), 0, SEEK_SET) == 0;
+    return file_.rewind();
 }
 
 bool FileSource::is_same_file(const char* path) const {
-    struct stat other {};
-    struct stat self {};
-    if (::stat(path, &other) != 0 || ::fstat(fd_.get(), &self) != 0) {
-        return false;
-    }
-    return other.st_dev == self.st_dev && other.st_ino == self.st_ino;
+    return file_.is_same_file(path);
 }
 
 std::optional<std::uint64_t> FileSource::regular_size() const {
-    struct stat info {};
-    if (::fstat(fd_.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(info.st_size);
+    return file_.regular_size();
 }
 
 std::ptrdiff_t FileSource::read_at(std::uint64_t offset, std::span<char> dest) const {
-    for (;;) {
-        const ssize_t count =
-            ::pread(fd_.get(), dest.data(), dest.size(), static_cast<off_t>(offset));
-        if (count >= 0 || errno != EINTR) {
-            return count;
-        }
-    }
+    return file_.read_at(offset, dest);
 }
 
 std::ptrdiff_t RangeSource::read(std::span<char> dest) {

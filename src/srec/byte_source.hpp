@@ -1,14 +1,12 @@
 #pragma once
 
-#include "srec/unique_fd.hpp"
+#include "platform/platform.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
-
-struct stat;
 
 namespace imgpack {
 
@@ -34,7 +32,7 @@ class ByteSource {
     ByteSource& operator=(ByteSource&&) = default;
 };
 
-// A file read with raw reads in large blocks.
+// A file, read in large blocks.
 class FileSource final : public ByteSource {
   public:
     // Opens `path` for reading. Fails (nullopt) when the file cannot be opened
@@ -61,8 +59,8 @@ class FileSource final : public ByteSource {
     std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const;
 
   private:
-    explicit FileSource(UniqueFd fd) : fd_(std::move(fd)) {}
-    UniqueFd fd_;
+    explicit FileSource(platform::File file) : file_(std::move(file)) {}
+    platform::File file_;
 };
 
 // The bytes of a file from `begin` up to `end` (or to the end of the file),

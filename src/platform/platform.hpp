@@ -1,0 +1,68 @@
+#pragma once
+
+// Everything that differs between the platforms imgpack runs on: files,
+// memory for the image, the command line and standard output. One
+// implementation per platform (posix.cpp, windows.cpp); the rest of the
+// program does not know which one it runs on. File names are UTF-8.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace imgpack::platform {
+
+// An open file, closed when it goes out of scope.
+class File {
+  public:
+    // Opens an existing file for reading. Fails (nullopt) when it does not
+    // exist, cannot be read, or is a directory.
+    static std::optional<File> open_for_reading(const char* path);
+    // Creates a file for writing, or empties it if it exists; a new file gets
+    // the platform's default permissions.
+    static std::optional<File> create_for_writing(const char* path);
+
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    // Reads up to dest.size() bytes at the current position. Returns the
+    // number read, 0 at the end of the file, -1 on an error.
+    std::ptrdiff_t read(std::span<char> dest);
+    // The same at `offset`; the current position is not used. Safe to call
+    // from several threads at once.
+    std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const;
+    // Goes back to the first byte; false (position unchanged) when the file
+    // cannot be repositioned, as with a pipe.
+    bool rewind();
+    // The size of a regular file; nullopt for a pipe, a device and the like.
+    [[nodiscard]] std::optional<std::uint64_t> regular_size() const;
+    // True when `path` names this very file (through a link as well).
+    [[nodiscard]] bool is_same_file(const char* path) const;
+
+    // Writes all of `bytes`; false when the platform takes less (disk full).
+    bool write_all(std::span<const std::uint8_t> bytes);
+    // Closes the file now and reports whether that succeeded, so that a
+    // failure to store what was written is noticed.
+    bool close();
+
+  private:
+    explicit File(std::intptr_t handle) noexcept : handle_(handle) {}
+    std::intptr_t handle_; // a descriptor or a handle; -1 when closed
+};
+
+// `size` bytes of zeroed memory for the image, straight from the system;
+// nullptr when they cannot be had. Given back with release_pages().
+std::uint8_t* allocate_pages(std::size_t size) noexcept;
+void release_pages(std::uint8_t* pages, std::size_t size) noexcept;
+
+// The program's arguments as UTF-8, element 0 its own name. Sets up
+// standard output for the program's messages: bytes as written, a line
+// feed never turned into CR LF.
+std::vector<std::string> start(int argc, char** argv);
+
+} // namespace imgpack::platform

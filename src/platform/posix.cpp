@@ -1,0 +1,147 @@
+// Linux and other POSIX systems: descriptors, raw reads and writes, and
+// anonymous mappings for the image.
+
+#include "platform/platform.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace imgpack::platform {
+
+namespace {
+
+int descriptor(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+} // namespace
+
+std::optional<File> File::open_for_reading(const char* path) {
+    File file(::open(path, O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (file.handle_ < 0 || ::fstat(descriptor(file.handle_), &info) != 0 ||
+        S_ISDIR(info.st_mode)) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+std::optional<File> File::create_for_writing(const char* path) {
+    // 0666 less the umask: the platform's default for a new file.
+    File file(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (file.handle_ < 0) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+File::~File() {
+    close();
+}
+
+std::ptrdiff_t File::read(std::span<char> dest) {
+    for (;;) {
+        const ssize_t count = ::read(descriptor(handle_), dest.data(), dest.size());
+        if (count >= 0 || errno != EINTR) {
+            return count;
+        }
+    }
+}
+
+std::ptrdiff_t File::read_at(std::uint64_t offset, std::span<char> dest) const {
+    for (;;) {
+        const ssize_t count =
+            ::pread(descriptor(handle_), dest.data(), dest.size(), static_cast<off_t>(offset));
+        if (count >= 0 || errno != EINTR) {
+            return count;
+        }
+    }
+}
+
+bool File::rewind() {
+    return ::lseek(descriptor(handle_), 0, SEEK_SET) == 0;
+}
+
+std::optional<std::uint64_t> File::regular_size() const {
+    struct stat info {};
+    if (::fstat(descriptor(handle_), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool File::is_same_file(const char* path) const {
+    struct stat other {};
+    struct stat self {};
+    if (::stat(path, &other) != 0 || ::fstat(descriptor(handle_), &self) != 0) {
+        return false;
+    }
+    return other.st_dev == self.st_dev && other.st_ino == self.st_ino;
+}
+
+bool File::write_all(std::span<const std::uint8_t> bytes) {
+    // Linux writes at most about 2 GiB per call; ask for at most 1 GiB.
+    constexpr std::size_t max_chunk = std::size_t{1} << 30;
+    while (!bytes.empty()) {
+        const ssize_t written =
+            ::write(descriptor(handle_), bytes.data(), std::min(bytes.size(), max_chunk));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false; // an error, or a device that takes nothing more
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool File::close() {
+    if (handle_ < 0) {
+        return true;
+    }
+    // The descriptor is gone after close() even when it reports an error, so
+    // it is never retried.
+    return ::close(descriptor(std::exchange(handle_, -1))) == 0;
+}
+
+std::uint8_t* allocate_pages(std::size_t size) noexcept {
+    void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) {
+        return nullptr;
+    }
+#ifdef MADV_HUGEPAGE
+    // Fewer page faults and TLB misses while presetting and filling a large
+    // image; merely advice, so its result does not matter.
+    constexpr std::size_t huge_page_size = std::size_t{2} << 20;
+    if (size >= huge_page_size) {
+        ::madvise(pages, size, MADV_HUGEPAGE);
+    }
+#endif
+    return static_cast<std::uint8_t*>(pages);
+}
+
+void release_pages(std::uint8_t* pages, std::size_t size) noexcept {
+    ::munmap(pages, size);
+}
+
+std::vector<std::string> start(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
+} // namespace imgpack::platform

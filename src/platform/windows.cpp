@@ -1,0 +1,192 @@
+// Windows: handles opened by wide (UTF-16) file names, positioned reads
+// through OVERLAPPED offsets, and the wide command line, so that names
+// outside the ANSI code page work.
+
+#include "platform/platform.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#include <utility>
+#include <windows.h>
+
+namespace imgpack::platform {
+
+namespace {
+
+HANDLE native(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+std::intptr_t stored(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
+}
+
+std::wstring widen(const char* utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), length);
+    wide.pop_back(); // the terminating zero
+    return wide;
+}
+
+std::string narrow(const wchar_t* wide) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return {};
+    }
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr, nullptr);
+    utf8.pop_back();
+    return utf8;
+}
+
+// Reads at most 1 GiB per call: the count is a 32-bit value.
+DWORD chunk(std::size_t size) {
+    return static_cast<DWORD>(std::min<std::size_t>(size, std::size_t{1} << 30));
+}
+
+std::optional<BY_HANDLE_FILE_INFORMATION> identity(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(handle, &info) == 0) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+} // namespace
+
+std::optional<File> File::open_for_reading(const char* path) {
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory cannot be opened.
+    File file(stored(CreateFileW(widen(path).c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
+    if (file.handle_ < 0) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+std::optional<File> File::create_for_writing(const char* path) {
+    File file(stored(CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (file.handle_ < 0) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+File::~File() {
+    close();
+}
+
+std::ptrdiff_t File::read(std::span<char> dest) {
+    DWORD count = 0;
+    if (ReadFile(native(handle_), dest.data(), chunk(dest.size()), &count, nullptr) == 0) {
+        // The writer of a pipe closing it is the end of the input, not an error.
+        return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    }
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+std::ptrdiff_t File::read_at(std::uint64_t offset, std::span<char> dest) const {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFU);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD count = 0;
+    if (ReadFile(native(handle_), dest.data(), chunk(dest.size()), &count, &at) == 0) {
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+bool File::rewind() {
+    if (GetFileType(native(handle_)) != FILE_TYPE_DISK) {
+        return false; // a pipe or a device cannot go back
+    }
+    return SetFilePointerEx(native(handle_), LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0;
+}
+
+std::optional<std::uint64_t> File::regular_size() const {
+    LARGE_INTEGER size{};
+    if (GetFileType(native(handle_)) != FILE_TYPE_DISK ||
+        GetFileSizeEx(native(handle_), &size) == 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+bool File::is_same_file(const char* path) const {
+    // The volume and the file index name a file; st_ino is 0 on this platform.
+    const HANDLE other =
+        CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (other == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const auto theirs = identity(other);
+    CloseHandle(other);
+    const auto ours = identity(native(handle_));
+    return theirs && ours && theirs->dwVolumeSerialNumber == ours->dwVolumeSerialNumber &&
+           theirs->nFileIndexHigh == ours->nFileIndexHigh &&
+           theirs->nFileIndexLow == ours->nFileIndexLow;
+}
+
+bool File::write_all(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        if (WriteFile(native(handle_), bytes.data(), chunk(bytes.size()), &written, nullptr) == 0 ||
+            written == 0) {
+            return false;
+        }
+        bytes = bytes.subspan(written);
+    }
+    return true;
+}
+
+bool File::close() {
+    if (handle_ < 0) {
+        return true;
+    }
+    return CloseHandle(native(std::exchange(handle_, -1))) != 0;
+}
+
+std::uint8_t* allocate_pages(std::size_t size) noexcept {
+    return static_cast<std::uint8_t*>(
+        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+}
+
+void release_pages(std::uint8_t* pages, std::size_t /*size*/) noexcept {
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+std::vector<std::string> start(int /*argc*/, char** /*argv*/) {
+    // The narrow arguments are in the ANSI code page, which cannot hold every
+    // file name: take the wide command line instead.
+    _setmode(_fileno(stdout), _O_BINARY);
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 0; wide != nullptr && i < count; ++i) {
+        arguments.push_back(narrow(wide[i]));
+    }
+    LocalFree(static_cast<HLOCAL>(wide));
+    return arguments;
+}
+
+} // namespace imgpack::platform
