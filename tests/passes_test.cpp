@@ -62,7 +62,7 @@ TEST(ChunkedPasses, FileThatChangedSizeBetweenThePassesFailsTheFill) {
             file << "S1130000000102030405060708090A0B0C0D0E0F00\n";
         }
     }
-    auto source = FileSource::open(path.c_str());
+    auto source = FileSource::open(path.string().c_str());
     ASSERT_TRUE(source);
     auto chunked = ChunkedPasses::split(*source);
     if (!chunked) {

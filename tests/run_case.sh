@@ -7,9 +7,11 @@
 #   status        the exit status expected
 #   NAME.expected what the file NAME must hold after the run; without
 #                 out.bin.expected, out.bin must not be created
-#   setup.sh      (optional) sourced in the scratch folder before the run
-#   limit         (optional) address-space limit of the run, in KiB; the case
-#                 is skipped (77) when IMGPACK_NO_AS_LIMIT is set
+#   setup.sh      (optional) sourced in the scratch folder before the run; it
+#                 may call srecgen, the record generator
+#   limit         (optional) address-space limit of the run, in KiB (an
+#                 emulator gets 768 MiB more for itself)
+# The case is skipped (exit status 77) when IMGPACK_SKIP gives a reason.
 # The case is copied to a scratch folder and run there, so that the names in
 # its arguments and messages are relative. Standard error must stay empty.
 set -euo pipefail
@@ -18,8 +20,8 @@ imgpack=$2
 shift 2
 emulator=("$@")
 
-if [[ -f $case_dir/limit && -n ${IMGPACK_NO_AS_LIMIT:-} ]]; then
-    echo "skipped: $IMGPACK_NO_AS_LIMIT"
+if [[ -n ${IMGPACK_SKIP:-} ]]; then
+    echo "skipped: $IMGPACK_SKIP"
     exit 77
 fi
 scratch=$(mktemp -d)
@@ -31,8 +33,10 @@ mapfile -t args <args
 set +e
 (
     set -e
+    # The record generator, for setup.sh: built for the target like imgpack.
+    srecgen() { "${emulator[@]}" "$SRECGEN" "$@"; }
     [[ -f setup.sh ]] && source setup.sh
-    [[ -f limit ]] && ulimit -v "$(cat limit)"
+    [[ -f limit ]] && ulimit -v $(($(cat limit) + (${#emulator[@]} > 0 ? 768 * 1024 : 0)))
     exec "${emulator[@]}" "$imgpack" "${args[@]}"
 ) >actual.stdout 2>actual.stderr
 status=$?

@@ -10,6 +10,8 @@ echo "clang-format: ${#sources[@]} files clean"
 
 # A build without link-time optimisation gives clang-tidy flags it understands.
 cmake --preset dev >/dev/null
-mapfile -t core < <(git ls-files 'src/*.cpp')
+# The Windows platform file needs the Windows headers: the mingw build checks
+# it with every warning as an error instead.
+mapfile -t core < <(git ls-files 'src/*.cpp' ':!src/platform/windows.cpp')
 clang-tidy -p build/dev --quiet "${core[@]}"
 echo "clang-tidy: ${#core[@]} files clean"

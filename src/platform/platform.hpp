@@ -35,7 +35,7 @@ class File {
     std::ptrdiff_t read(std::span<char> dest);
     // The same at `offset`; the current position is not used. Safe to call
     // from several threads at once.
-    std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const;
+    [[nodiscard]] std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const;
     // Goes back to the first byte; false (position unchanged) when the file
     // cannot be repositioned, as with a pipe.
     bool rewind();

@@ -8,9 +8,12 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <utility>
+// windows.h must come before the other system headers that need its types.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 namespace imgpack::platform {
 

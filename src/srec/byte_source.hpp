@@ -56,7 +56,7 @@ class FileSource final : public ByteSource {
 
     // Reads up to dest.size() bytes from `offset` on, leaving the position of
     // read() alone. Returns the number read, 0 at the end, -1 on an error.
-    std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const;
+    [[nodiscard]] std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const;
 
   private:
     explicit FileSource(platform::File file) : file_(std::move(file)) {}

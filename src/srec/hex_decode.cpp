@@ -100,9 +100,15 @@ std::size_t decode_groups_none(const unsigned char* /*chars*/, std::size_t /*cou
 
 using GroupDecoder = std::size_t (*)(const unsigned char*, std::size_t, std::uint8_t*) noexcept;
 
-// Chosen once, by what the processor running the program supports.
-const GroupDecoder decode_groups =
-    __builtin_cpu_supports("avx2") ? decode_groups_avx2 : decode_groups_none;
+// Chosen once, by what the processor running the program supports. The
+// processor model must be read first: in a static program the library's own
+// initialiser may not have run yet when this one does.
+GroupDecoder choose_group_decoder() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? decode_groups_avx2 : decode_groups_none;
+}
+
+const GroupDecoder decode_groups = choose_group_decoder();
 
 #endif
 
