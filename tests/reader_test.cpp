@@ -119,9 +119,11 @@ TEST(HexHelpers, ConvertWithoutValidation) {
     std::array<std::uint8_t, 3> out{0x55, 0x55, 0x55};
     hex_bytes("G0\n\0zz"s, 2, out);
     EXPECT_EQ(out, (std::array<std::uint8_t, 3>{0x00, 0xD9, 0x55}));
+    hex_bytes("ABCD", 2, std::span(out).first(2)); // text and output of exactly the size
+    EXPECT_EQ(out, (std::array<std::uint8_t, 3>{0xAB, 0xCD, 0x55}));
     hex_bytes("1234", 0, out);
     hex_bytes("1234", -1, out);
-    EXPECT_EQ(out, (std::array<std::uint8_t, 3>{0x00, 0xD9, 0x55}));
+    EXPECT_EQ(out, (std::array<std::uint8_t, 3>{0xAB, 0xCD, 0x55}));
 }
 
 TEST(HexHelpers, FastPathsAgreeOnEveryCharacterPair) {

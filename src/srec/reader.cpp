@@ -102,12 +102,6 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
 
 } // namespace
 
-int decode_srecord(std::string_view line, RecordKind& kind, std::int32_t& address,
-                   std::int32_t& data_length, std::span<std::uint8_t> data) {
-    assert(!line.empty() && line.back() == '\0');
-    return decode_fields(line, kind, address, data_length, data);
-}
-
 int read_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
                  std::int32_t& data_length, RecordData data) {
     return read_and_decode(input, kind, address, data_length, data);

@@ -26,14 +26,6 @@ inline constexpr int srec_decoded = 0;
 inline constexpr int srec_failed = -1;
 inline constexpr int srec_no_line = 1; // the stream had no character left
 
-// Decodes one line. `line` is the line as read followed by its terminating
-// zero (so line.size() is the number of characters read plus one).
-// Returns srec_decoded or srec_failed. The outputs are written only on
-// success, and for header and termination records only `kind` is.
-// When `data` is empty the data bytes are checked but not decoded.
-int decode_srecord(std::string_view line, RecordKind& kind, std::int32_t& address,
-                   std::int32_t& data_length, std::span<std::uint8_t> data);
-
 // Reads the next line of `input` and decodes it. Returns srec_decoded,
 // srec_failed (bad line or read error) or srec_no_line when the stream was
 // exhausted; in the last two cases nothing is written.
