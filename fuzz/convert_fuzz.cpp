@@ -119,8 +119,8 @@ void compare_conversion(const imgpack::fuzz::FuzzInput& input, const std::vector
     }
     imgpack::MemorySource source(input.bytes, input.max_read);
     imgpack::TextStream stream(source, input.block_size);
-    std::int32_t got_low = 0;
-    std::int32_t got_high = 0;
+    std::int32_t got_low = 0x5A5A5A5A; // the pass must set both itself
+    std::int32_t got_high = 0x5A5A5A5A;
     const int result = imgpack::preprocess_input(stream, got_low, got_high);
     check(result == (good == records.size() ? 0 : -1));
     if (result != 0) {
