@@ -56,9 +56,12 @@ std::optional<std::uint64_t> next_line_start(const FileSource& file, std::uint64
 
 std::optional<ChunkedPasses> ChunkedPasses::split(const FileSource& file, std::size_t max_chunks) {
     const auto size = file.regular_size();
+    if (!size || *size < min_file_size) {
+        return std::nullopt; // before asking how many processors there are: that reads a file
+    }
     const std::size_t count =
         std::min<std::size_t>(std::thread::hardware_concurrency(), max_chunks);
-    if (!size || *size < min_file_size || count < 2) {
+    if (count < 2) {
         return std::nullopt;
     }
     std::vector<std::uint64_t> starts{0};

@@ -53,7 +53,8 @@ std::size_t TextStream::find_line_feed(const char* start) noexcept {
 
 TextStream::TextStream(ByteSource& source, std::size_t block_size)
     : source_(source), block_size_(std::max<std::size_t>(block_size, 1)),
-      buffer_(block_size_ + line_window + copy_chunk) {}
+      buffer_(std::make_unique_for_overwrite<char[]>(block_size_ + line_window + copy_chunk)),
+      buffer_size_(block_size_ + line_window + copy_chunk) {}
 
 bool TextStream::fill_window() {
     if (available() >= line_window || source_done_) {
@@ -61,12 +62,12 @@ bool TextStream::fill_window() {
     }
     // Keep the unread tail (less than one line) and append to it, so that a CR
     // at the end of one block still sees the LF at the start of the next.
-    std::memmove(buffer_.data(), buffer_.data() + begin_, available());
+    std::memmove(buffer_.get(), buffer_.get() + begin_, available());
     end_ -= begin_;
     begin_ = 0;
     while (end_ < line_window && !source_done_) {
-        const std::size_t room = std::min(block_size_, buffer_.size() - copy_chunk - end_);
-        const std::ptrdiff_t count = source_.read(std::span<char>(buffer_.data() + end_, room));
+        const std::size_t room = std::min(block_size_, buffer_size_ - copy_chunk - end_);
+        const std::ptrdiff_t count = source_.read(std::span<char>(buffer_.get() + end_, room));
         if (count < 0) {
             return false;
         }
@@ -74,7 +75,7 @@ bool TextStream::fill_window() {
             source_done_ = true;
             break;
         }
-        const char* fresh = buffer_.data() + end_;
+        const char* fresh = buffer_.get() + end_;
         const auto* stop = static_cast<const char*>(
             std::memchr(fresh, end_of_text, static_cast<std::size_t>(count)));
         if (stop != nullptr) {
@@ -93,7 +94,7 @@ int TextStream::next_line_general(RawLine& line) {
         return -1;
     }
     const std::size_t held = available();
-    const char* start = buffer_.data() + begin_;
+    const char* start = buffer_.get() + begin_;
     line.text = start;
     if (held == 0) {
         at_end_ = true;

@@ -3,8 +3,8 @@
 #include "srec/byte_source.hpp"
 
 #include <cstddef>
+#include <memory>
 #include <span>
-#include <vector>
 
 namespace imgpack {
 
@@ -58,7 +58,7 @@ class TextStream {
         // The common case, a whole line with its line feed inside a full
         // window, is handled here; everything else takes the general path.
         if (available() >= line_window) {
-            const char* start = buffer_.data() + begin_;
+            const char* start = buffer_.get() + begin_;
             const std::size_t before = find_line_feed(start);
             if (before < max_line_chars) {
                 begin_ += take_line_to_feed(start, before, line);
@@ -108,7 +108,10 @@ class TextStream {
 
     ByteSource& source_;
     std::size_t block_size_;
-    std::vector<char> buffer_;
+    // Not zeroed: only the bytes read into it are ever used, and a small file
+    // then touches only the pages it fills.
+    std::unique_ptr<char[]> buffer_; // NOLINT(modernize-avoid-c-arrays): a sized block
+    std::size_t buffer_size_;
     std::size_t begin_ = 0;    // next byte to deliver
     std::size_t end_ = 0;      // end of the bytes held
     bool source_done_ = false; // end of file or 0x1A reached in the raw bytes
