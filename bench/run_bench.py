@@ -60,7 +60,11 @@ def warm(path):
 
 
 def timed(command, repeat):
-    """Runs a command `repeat` times; returns (seconds per run, peak resident KiB, exit status)."""
+    """Runs a command `repeat` times; returns (seconds per run, peak resident KiB, exit status).
+
+    Dirty pages of earlier outputs are written back first, so that the disk
+    catching up with one run is not charged to the next."""
+    os.sync()
     result = subprocess.run([str(BUILD / "bench" / "timerun"), "-n", str(repeat), *command],
                             check=True, capture_output=True, text=True)
     seconds, peak_kib, status = result.stdout.split()
