@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace imgpack::platform {
@@ -24,11 +25,17 @@ class File {
     // the platform's default permissions.
     static std::optional<File> create_for_writing(const char* path);
 
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
+    File(File&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = std::exchange(other.handle_, -1);
+        }
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    ~File();
+    ~File() { close(); }
 
     // Reads up to dest.size() bytes at the current position. Returns the
     // number read, 0 at the end of the file, -1 on an error.

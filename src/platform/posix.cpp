@@ -40,20 +40,6 @@ std::optional<File> File::create_for_writing(const char* path) {
     return file;
 }
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-File::~File() {
-    close();
-}
-
 std::ptrdiff_t File::read(std::span<char> dest) {
     for (;;) {
         const ssize_t count = ::read(descriptor(handle_), dest.data(), dest.size());

@@ -84,20 +84,6 @@ std::optional<File> File::create_for_writing(const char* path) {
     return file;
 }
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-File::~File() {
-    close();
-}
-
 std::ptrdiff_t File::read(std::span<char> dest) {
     DWORD count = 0;
     if (ReadFile(native(handle_), dest.data(), chunk(dest.size()), &count, nullptr) == 0) {
