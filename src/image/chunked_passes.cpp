@@ -6,28 +6,30 @@
 #include <array>
 #include <cstring>
 #include <numeric>
-#include <system_error>
 #include <thread>
 
 namespace imgpack {
 
 namespace {
 
-// Runs work(0) to work(count - 1), each on a thread of its own but the first,
-// which runs on the calling thread. Should a thread not start, its work runs
-// here instead: slower, never wrong.
+// Runs work(0) to work(count - 1), count at most max_chunks, each on a thread
+// of its own but the first, which runs on the calling thread. Should a thread
+// not start, its work runs here instead: slower, never wrong, and no
+// exception leaves the pass.
 template <typename Work> void run_each(std::size_t count, const Work& work) {
-    std::vector<std::thread> threads;
+    std::array<std::thread, ChunkedPasses::max_chunks> threads;
     for (std::size_t i = 1; i < count; ++i) {
         try {
-            threads.emplace_back(work, i);
-        } catch (const std::system_error&) {
+            threads[i] = std::thread(work, i);
+        } catch (const std::exception&) {
             work(i);
         }
     }
     work(0);
     for (auto& thread : threads) {
-        thread.join();
+        if (thread.joinable()) {
+            thread.join();
+        }
     }
 }
 
@@ -54,7 +56,7 @@ std::optional<std::uint64_t> next_line_start(const FileSource& file, std::uint64
 
 } // namespace
 
-std::optional<ChunkedPasses> ChunkedPasses::split(const FileSource& file, std::size_t max_chunks) {
+std::optional<ChunkedPasses> ChunkedPasses::split(const FileSource& file) {
     const auto size = file.regular_size();
     if (!size || *size < min_file_size) {
         return std::nullopt; // before asking how many processors there are: that reads a file

@@ -24,11 +24,14 @@ class ChunkedPasses {
     // than starting the threads costs.
     static constexpr std::uint64_t min_file_size = std::uint64_t{4} << 20;
 
-    // Cuts `file` into one chunk per processor (at most `max_chunks`).
+    // The most threads (and chunks) a run uses.
+    static constexpr std::size_t max_chunks = 8;
+
+    // Cuts `file` into one chunk per processor (at most max_chunks).
     // Returns nullopt when the file is not a regular file, is smaller than
     // min_file_size, or cannot be cut (one processor, no line feed found).
     // `file` must outlive the result.
-    static std::optional<ChunkedPasses> split(const FileSource& file, std::size_t max_chunks = 8);
+    static std::optional<ChunkedPasses> split(const FileSource& file);
 
     // The preprocess pass: the span combines by min and max; the first bad
     // line in file order fails the pass, and a 0x1A ends the input, so the
