@@ -145,8 +145,9 @@ int run_cli(std::span<const char* const> args) {
     try {
         return convert(args[1], args[2], verbose);
     } catch (const std::bad_alloc&) {
-        // The image itself is mapped without exceptions; this is the stream's
-        // read block, the only other allocation of a run.
+        // The image itself is mapped without exceptions; this is a read block
+        // (one per stream) or the list of a large file's chunks, the only
+        // other allocations of a run.
         return fail("Cannot allocate read buffer\n");
     }
 }
