@@ -82,7 +82,7 @@ std::optional<ChunkedPasses> ChunkedPasses::split(const FileSource& file) {
         const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : UINT64_MAX;
         chunks.push_back(std::make_unique<Chunk>(file, starts[i], end));
     }
-    return ChunkedPasses(file, *size, std::move(chunks));
+    return ChunkedPasses(std::move(chunks));
 }
 
 int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high) {
@@ -135,9 +135,6 @@ ChunkedPasses::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) 
 }
 
 int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
-    if (file_.regular_size() != size_) {
-        return -1;
-    }
     const auto parts = disjoint_parts(buffer, low);
     if (!parts) {
         for (std::size_t i = 0; i < used_; ++i) {

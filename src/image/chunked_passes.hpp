@@ -43,8 +43,7 @@ class ChunkedPasses {
     // pass, so threads never write to the same bytes); otherwise the chunks
     // fill it one after the other in file order, so that a later record still
     // wins over an earlier one at the same address. A file whose size changed
-    // since the chunks were cut fails the pass: the cuts may no longer follow
-    // line feeds.
+    // since it was opened fails the pass, as it does on one thread.
     int fill(std::span<std::uint8_t> buffer, std::int32_t low);
 
   private:
@@ -58,17 +57,14 @@ class ChunkedPasses {
         int result = 0;
     };
 
-    ChunkedPasses(const FileSource& file, std::uint64_t size,
-                  std::vector<std::unique_ptr<Chunk>> chunks)
-        : file_(file), size_(size), chunks_(std::move(chunks)), used_(chunks_.size()) {}
+    explicit ChunkedPasses(std::vector<std::unique_ptr<Chunk>> chunks)
+        : chunks_(std::move(chunks)), used_(chunks_.size()) {}
 
     // The part of `buffer` that each used chunk's span covers, or nullopt when
     // two spans overlap or a span does not lie inside `buffer`.
     [[nodiscard]] std::optional<std::vector<std::span<std::uint8_t>>>
     disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) const;
 
-    const FileSource& file_;
-    std::uint64_t size_; // when the chunks were cut
     std::vector<std::unique_ptr<Chunk>> chunks_;
     std::size_t used_; // the chunks up to the one that met 0x1A
 };

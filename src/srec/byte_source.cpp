@@ -18,7 +18,7 @@ std::ptrdiff_t FileSource::read(std::span<char> dest) {
 }
 
 bool FileSource::rewind() {
-    return file_.rewind();
+    return unchanged() && file_.rewind();
 }
 
 bool FileSource::is_same_file(const char* path) const {
@@ -31,6 +31,11 @@ std::optional<std::uint64_t> FileSource::regular_size() const {
 
 std::ptrdiff_t FileSource::read_at(std::uint64_t offset, std::span<char> dest) const {
     return file_.read_at(offset, dest);
+}
+
+bool RangeSource::rewind() {
+    position_ = begin_;
+    return file_.unchanged();
 }
 
 std::ptrdiff_t RangeSource::read(std::span<char> dest) {

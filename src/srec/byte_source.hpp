@@ -44,7 +44,14 @@ class FileSource final : public ByteSource {
     ~FileSource() override = default;
 
     std::ptrdiff_t read(std::span<char> dest) override;
+    // Fails, too, once the size of a regular file differs from its size when
+    // it was opened: the file changed, and a second pass would not read the
+    // lines that the first one checked.
     bool rewind() override;
+
+    // False once the size of a regular file differs from its size when it was
+    // opened.
+    [[nodiscard]] bool unchanged() const { return file_.regular_size() == opened_size_; }
 
     // True when `path` names an existing file that is this very file (a hard
     // or symbolic link to it included).
@@ -59,8 +66,10 @@ class FileSource final : public ByteSource {
     [[nodiscard]] std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const;
 
   private:
-    explicit FileSource(platform::File file) : file_(std::move(file)) {}
+    explicit FileSource(platform::File file)
+        : file_(std::move(file)), opened_size_(file_.regular_size()) {}
     platform::File file_;
+    std::optional<std::uint64_t> opened_size_;
 };
 
 // The bytes of a file from `begin` up to `end` (or to the end of the file),
@@ -71,10 +80,8 @@ class RangeSource final : public ByteSource {
         : file_(file), begin_(begin), end_(end), position_(begin) {}
 
     std::ptrdiff_t read(std::span<char> dest) override;
-    bool rewind() override {
-        position_ = begin_;
-        return true;
-    }
+    // Fails like FileSource::rewind() once the file changed size.
+    bool rewind() override;
 
   private:
     const FileSource& file_;
