@@ -10,4 +10,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Statically linked: nothing to ship beside imgpack.exe.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 # wine's own notes on standard error would fail the tests' empty-stderr check.
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all wine)
+# A UTF-8 locale lets wine hand non-ASCII arguments to the program unchanged.
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all LC_ALL=C.UTF-8 wine)
