@@ -34,8 +34,11 @@ std::ptrdiff_t FileSource::read_at(std::uint64_t offset, std::span<char> dest) c
 }
 
 bool RangeSource::rewind() {
+    if (!file_.unchanged()) {
+        return false; // and the position stays, as for any source that cannot rewind
+    }
     position_ = begin_;
-    return file_.unchanged();
+    return true;
 }
 
 std::ptrdiff_t RangeSource::read(std::span<char> dest) {
