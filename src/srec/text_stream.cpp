@@ -53,6 +53,7 @@ std::size_t TextStream::find_line_feed(const char* start) noexcept {
 
 TextStream::TextStream(ByteSource& source, std::size_t block_size)
     : source_(source), block_size_(std::max<std::size_t>(block_size, 1)),
+      // NOLINTNEXTLINE(modernize-avoid-c-arrays): a block of run-time size, not zeroed
       buffer_(std::make_unique_for_overwrite<char[]>(block_size_ + line_window + copy_chunk)),
       buffer_size_(block_size_ + line_window + copy_chunk) {}
 
