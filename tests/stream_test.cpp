@@ -93,8 +93,10 @@ TEST(TextStream, RewindReadsTheSameLinesUpToTheSame0x1A) {
     TextStream stream(source, 4);
     EXPECT_EQ(read_all(stream), (Lines{"S0\n", "S9\n"}));
     EXPECT_TRUE(stream.at_end());
+    EXPECT_TRUE(stream.met_end_of_text());
     EXPECT_TRUE(stream.rewind());
     EXPECT_FALSE(stream.at_end());
+    EXPECT_FALSE(stream.met_end_of_text());
     EXPECT_EQ(read_all(stream), (Lines{"S0\n", "S9\n"}));
 }
 
