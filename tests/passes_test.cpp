@@ -5,7 +5,9 @@
 #include "image/passes.hpp"
 #include "srec/byte_source.hpp"
 
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -62,8 +64,12 @@ TEST(FillReadBuffer, FileThatChangedSizeBetweenThePassesFails) {
     for (const bool chunked : {false, true}) {
         {
             std::ofstream file(path, std::ios::binary | std::ios::trunc);
-            for (int i = 0; i < 200000; ++i) { // 5.4 MB of records at address 0
-                file << "S1130000000102030405060708090A0B0C0D0E0F00\n";
+            // 9.4 MB of records at rising addresses, so that chunks fill at once.
+            std::array<char, 48> line{};
+            for (unsigned i = 0; i < 200000; ++i) {
+                std::snprintf(line.data(), line.size(),
+                              "S315%08X000102030405060708090A0B0C0D0E0F00\n", i * 16);
+                file << line.data();
             }
         }
         auto source = FileSource::open(path.string().c_str());
@@ -77,9 +83,9 @@ TEST(FillReadBuffer, FileThatChangedSizeBetweenThePassesFails) {
         std::int32_t low = 0;
         std::int32_t high = 0;
         ASSERT_EQ(chunks ? chunks->preprocess(low, high) : preprocess_input(stream, low, high), 0);
-        EXPECT_EQ(high, 15);
-        std::filesystem::resize_file(path, 43 * 20); // twenty whole lines left
-        Bytes buffer(16, 0xFF);
+        EXPECT_EQ(high, 200000 * 16 - 1);
+        std::filesystem::resize_file(path, 47 * 20); // twenty whole lines left
+        Bytes buffer(200000 * 16, 0xFF);
         EXPECT_EQ(chunks ? chunks->fill(buffer, low) : fill_read_buffer(stream, buffer, low), -1)
             << (chunked ? "in chunks" : "one stream");
     }
