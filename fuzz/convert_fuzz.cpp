@@ -1,15 +1,21 @@
 // A whole conversion in memory against a plain reference, written to be
 // obviously right rather than fast: the result of each pass, the span and the
-// image must agree, whatever the read and block boundaries.
+// image must agree, whatever the read and block boundaries, on one stream and
+// cut into 2 to 8 chunks at points taken from the input, in default and in
+// strict mode (where the first rejected line's number must agree too).
 
 #include "fuzz_input.hpp"
+#include "image/chunked_passes.hpp"
 #include "image/passes.hpp"
-#include "srec/byte_source.hpp"
+#include "memory_input.hpp"
 #include "srec/reader.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,12 +63,49 @@ std::vector<std::string> lines_of(std::string_view bytes) {
     return lines;
 }
 
+bool is_hex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// A whole, well-formed record: hexadecimal digits after the type, as many as
+// the count asks for, a count that covers the address and the checksum, and a
+// matching checksum.
+bool well_formed(std::string line) {
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+    }
+    if (line.size() < 4 || line.size() > 254 || line[0] != 'S' ||
+        std::string_view("0123789").find(line[1]) == std::string_view::npos) {
+        return false;
+    }
+    for (std::size_t i = 2; i < line.size(); ++i) {
+        if (!is_hex(line[i])) {
+            return false;
+        }
+    }
+    const std::size_t count = value(line, 2, 2);
+    const std::size_t address_bytes = line[1] == '0' || line[1] == '9'   ? 2
+                                      : line[1] == '2' || line[1] == '8' ? 3
+                                      : line[1] == '1'                   ? 2
+                                                                         : 4;
+    if (line.size() != 4 + 2 * count || count < address_bytes + 1) {
+        return false;
+    }
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += value(line, 2 + 2 * i, 2);
+    }
+    return ((~sum) & 0xFFU) == value(line, 2 + 2 * count, 2);
+}
+
 struct Record {
+    bool complete = false; // the line ended in a line feed
     int result = imgpack::srec_failed;
     RecordKind kind = RecordKind::header;
     std::int32_t address = 0;
     std::int32_t length = 0;
     std::vector<std::uint8_t> data;
+    bool well_formed = false;
 };
 
 // A line is decoded when every field lies within it and its terminating zero.
@@ -104,12 +147,23 @@ void check(bool agreed) {
     }
 }
 
-void compare_conversion(const imgpack::fuzz::FuzzInput& input, const std::vector<Record>& records) {
+// The two passes under test, on one stream or in chunks.
+struct Passes {
+    std::function<int(std::int32_t&, std::int32_t&, imgpack::StrictReading*)> preprocess;
+    std::function<int(std::span<std::uint8_t>, std::int32_t)> fill;
+};
+
+void compare_conversion(const std::vector<Record>& records, bool strict, const Passes& passes) {
     std::int32_t low = 0x7FFFFFFF;
     std::int32_t high = 0;
     std::size_t good = 0;
-    for (; good < records.size() && records[good].result == imgpack::srec_decoded; ++good) {
+    std::uint64_t complete_lines = 0;
+    for (; good < records.size(); ++good) {
         const Record& r = records[good];
+        if (r.result != imgpack::srec_decoded || (strict && !r.well_formed)) {
+            break;
+        }
+        complete_lines += r.complete ? 1 : 0;
         if (r.kind == RecordKind::data) {
             low = std::min(low, r.address);
             high =
@@ -117,13 +171,13 @@ void compare_conversion(const imgpack::fuzz::FuzzInput& input, const std::vector
                                                          static_cast<std::uint32_t>(r.length) - 1));
         }
     }
-    imgpack::MemorySource source(input.bytes, input.max_read);
-    imgpack::TextStream stream(source, input.block_size);
+    imgpack::StrictReading reading;
     std::int32_t got_low = 0x5A5A5A5A; // the pass must set both itself
     std::int32_t got_high = 0x5A5A5A5A;
-    const int result = imgpack::preprocess_input(stream, got_low, got_high);
+    const int result = passes.preprocess(got_low, got_high, strict ? &reading : nullptr);
     check(result == (good == records.size() ? 0 : -1));
     if (result != 0) {
+        check(!strict || reading.complete_lines == complete_lines);
         return;
     }
     check(got_low == low && got_high == high);
@@ -145,8 +199,20 @@ void compare_conversion(const imgpack::fuzz::FuzzInput& input, const std::vector
         std::copy(r.data.begin(), r.data.end(), expected.begin() + offset);
     }
     std::vector<std::uint8_t> image(expected.size(), 0xFF);
-    check(imgpack::fill_read_buffer(stream, image, low) == expected_result);
+    check(passes.fill(image, low) == expected_result);
     check(expected_result != 0 || image == expected);
+}
+
+// Where to cut: 1 to 7 offsets taken from the hash, in rising order.
+std::vector<std::uint64_t> cuts_for(const imgpack::fuzz::FuzzInput& input) {
+    std::vector<std::uint64_t> cuts(1 + input.hash % 7);
+    std::uint64_t state = input.hash;
+    for (auto& cut : cuts) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        cut = (state >> 33) % (input.bytes.size() + 1);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    return cuts;
 }
 
 } // namespace
@@ -156,7 +222,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<Record> records;
     for (const std::string& line : lines_of(input.bytes)) {
         records.push_back(decode(line));
+        records.back().complete = line.back() == '\n';
+        records.back().well_formed = well_formed(line);
     }
-    compare_conversion(input, records);
+    for (const bool strict : {false, true}) {
+        imgpack::test::MemoryInput one(input.bytes, input.max_read);
+        imgpack::TextStream stream(one, input.block_size);
+        compare_conversion(records, strict,
+                           {[&](std::int32_t& low, std::int32_t& high, imgpack::StrictReading* s) {
+                                return s != nullptr ? imgpack::preprocess_input_strictly(
+                                                          stream, low, high, *s)
+                                                    : imgpack::preprocess_input(stream, low, high);
+                            },
+                            [&](std::span<std::uint8_t> image, std::int32_t low) {
+                                return imgpack::fill_read_buffer(stream, image, low);
+                            }});
+
+        imgpack::test::MemoryInput whole(input.bytes, input.max_read);
+        auto chunks = imgpack::ChunkedPasses::split_at(whole, cuts_for(input));
+        if (chunks) {
+            compare_conversion(
+                records, strict,
+                {[&](std::int32_t& low, std::int32_t& high, imgpack::StrictReading* s) {
+                     return chunks->preprocess(low, high, s);
+                 },
+                 [&](std::span<std::uint8_t> image, std::int32_t low) {
+                     return chunks->fill(image, low);
+                 }});
+        }
+    }
     return 0;
 }

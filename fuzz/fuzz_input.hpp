@@ -14,6 +14,7 @@ struct FuzzInput {
     std::string_view bytes;
     std::size_t block_size;
     std::size_t max_read;
+    std::uint64_t hash; // for further choices: where to cut chunks
 };
 
 inline FuzzInput fuzz_input(const std::uint8_t* data, std::size_t size) {
@@ -23,7 +24,7 @@ inline FuzzInput fuzz_input(const std::uint8_t* data, std::size_t size) {
     }
     return {std::string_view(reinterpret_cast<const char*>(data), size),
             1 + static_cast<std::size_t>(hash % 300),
-            1 + static_cast<std::size_t>((hash >> 16) % 600)};
+            1 + static_cast<std::size_t>((hash >> 16) % 600), hash};
 }
 
 } // namespace imgpack::fuzz

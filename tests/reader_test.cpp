@@ -2,9 +2,8 @@
 // show them: outputs left alone on failure, and the fast decoders agreeing
 // with the digit rules on every character pair.
 
-#include "srec/byte_source.hpp"
+#include "memory_input.hpp"
 #include "srec/hex.hpp"
-#include "srec/hex_table.hpp"
 #include "srec/reader.hpp"
 
 #include <array>
@@ -32,7 +31,7 @@ struct Decoded {
 // Reads the first line of `input` with read_srecord, or with scan_srecord,
 // which leaves the data bytes alone.
 Decoded read_first(const std::string& input, bool scan) {
-    MemorySource source(input);
+    test::MemoryInput source(input);
     TextStream stream(source);
     Decoded d;
     std::array<std::uint8_t, record_data_capacity> data{};
@@ -83,6 +82,16 @@ TEST(ReadSrecord, DecodesOrRejectsEachLine) {
         cases.push_back({line, srec_failed, untouched_kind, untouched, untouched, {}});
     }
     for (const auto& c : cases) {
+        if (c.result == srec_failed) {
+            StrictReading strict;
+            test::MemoryInput source(c.line);
+            TextStream stream(source);
+            RecordKind kind{};
+            std::int32_t address = 0;
+            std::int32_t length = 0;
+            EXPECT_EQ(scan_srecord_strictly(stream, kind, address, length, strict), srec_failed)
+                << "strict mode only adds failures: " << c.line;
+        }
         for (const bool scan : {false, true}) {
             const auto d = read_first(c.line, scan);
             EXPECT_EQ(d.result, c.result) << c.line << (scan ? " scanned" : "");
@@ -91,6 +100,71 @@ TEST(ReadSrecord, DecodesOrRejectsEachLine) {
             EXPECT_EQ(d.data_length, c.data_length) << c.line;
             EXPECT_EQ(d.data, scan ? Bytes{} : c.data) << c.line;
         }
+    }
+}
+
+// Reads `input` strictly to its end or its first rejected line; returns
+// "LINE: reason", or "ok" with the number of records read.
+std::string read_strictly(const std::string& input) {
+    test::MemoryInput source(input);
+    TextStream stream(source);
+    StrictReading strict;
+    RecordKind kind{};
+    std::int32_t address = 0;
+    std::int32_t length = 0;
+    for (int records = 0;; ++records) {
+        const int result = scan_srecord_strictly(stream, kind, address, length, strict);
+        if (result == srec_no_line || (result == srec_decoded && stream.at_end())) {
+            return "ok " + std::to_string(records + (result == srec_decoded ? 1 : 0));
+        }
+        if (result == srec_failed) {
+            return std::to_string(strict.complete_lines + 1) + ": " + strict.reason;
+        }
+    }
+}
+
+TEST(ReadSrecord, StrictlyRejectsEveryLineThatIsNotAWholeRecord) {
+    const std::string good = "S00600004844521B\nS1130000285F245F2212226A000424290008237C2A\n";
+    const std::string end = "S9030000FC\n";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {good + end, "ok 3"},
+        {good + "S1130000285f245f2212226a000424290008237c2a\r\n" + end + "\x1aS5 junk", "ok 4"},
+        {good + "S9030000FC", "ok 3"},
+        {good + "S1130000285F245F2212226A000424290008237C2B\n" + end,
+         "3: checksum is 2B, the record's bytes give 2A"},
+        {good + "S1130000285F245F2212226A000424290008237D2A\n",
+         "3: checksum is 2A, the record's bytes give 29"},
+        {good + "S1130000285F245F2212226A0004242900G8237C2A\n",
+         "3: 'G' is not a hexadecimal digit"},
+        {good + end + "S9030000FC \n", "4: a space is not a hexadecimal digit"},
+        {good + "S1130000285F245F2212226A000424290008237C\n",
+         "3: the count 13 needs 38 characters after it, the line has 36"},
+        {"S309080000CC2A0000\n", "1: the count 09 needs 18 characters after it, the line has 14"},
+        {"S10200FD\n",
+         "1: the count 02 is less than the 3 bytes of an S1 record's address and checksum"},
+        {"S00600004844521B\rS9030000FC\r",
+         "1: a carriage return without a line feed after it is not a hexadecimal digit"},
+        {good + "S5030002FA\n",
+         "3: S5 record-count records are not read (srec_cat: add -disable=data-count)"},
+        {"S4030000FC\n", "1: S4 records are not read"},
+        {good + "\n" + end, "3: blank line"},
+        {good + "s9030000FC\n", "3: a record starts with an upper-case 'S', not 's'"},
+        {good + " S9030000FC\n", "3: a record starts with 'S', not a space"},
+        {good + "SX030000FC\n", "3: the record type is 'X', not a digit"},
+        {good + "S1\n", "3: the line ends before its count"},
+        {good + "S\n", "3: the line ends after the 'S'"},
+        {good + "S3" + std::string(253, '0') + "\n", "3: line longer than 254 characters"},
+        {":100000000C9434000C9446000C9446000C94460070\n",
+         "1: this is an Intel HEX file, not S-records (objcopy -I ihex -O srec converts it)"},
+        {"\x7f"
+         "ELF\x02\x01\x01\n",
+         "1: this is an ELF file, not S-records (objcopy -O srec writes them from it)"},
+        {"\xef\xbb\xbfS9030000FC\n",
+         "1: the file starts with a byte-order mark; save it without one"},
+        {good + ":00000001FF\n", "3: a record starts with 'S', not ':'"},
+    };
+    for (const auto& [input, expected] : cases) {
+        EXPECT_EQ(read_strictly(input), expected) << input;
     }
 }
 
@@ -109,27 +183,37 @@ TEST(HexHelpers, ConvertWithoutValidation) {
     for (const auto& [ch, value] : digits) {
         EXPECT_EQ(hex_digit(ch), value) << static_cast<int>(ch);
     }
-    EXPECT_EQ(hex_value("ab", 1), 0xAB);
-    EXPECT_EQ(hex_value("80000001", 4), static_cast<std::int32_t>(0x80000001U));
-    EXPECT_EQ(hex_value("12345678AB", 5), static_cast<std::int32_t>(0x345678ABU));
-    EXPECT_EQ(hex_value("00\n\0"s, 2), static_cast<std::int32_t>(0xFFFFFAD9U));
-    EXPECT_EQ(hex_value("12", 0), 0);
-    EXPECT_EQ(hex_value("12", -1), 0);
+    EXPECT_EQ(hex_value<1>("ab"), 0xABU);
+    EXPECT_EQ(hex_value<4>("80000001"), 0x80000001U);
+    EXPECT_EQ(hex_value<2>("00\n\0"), 0xFFFFFAD9U); // a line feed and a zero as digits
 
     std::array<std::uint8_t, 3> out{0x55, 0x55, 0x55};
-    hex_bytes("G0\n\0zz"s, 2, out);
+    hex_bytes("G0\n\0zz"s, std::span(out).first(2));
     EXPECT_EQ(out, (std::array<std::uint8_t, 3>{0x00, 0xD9, 0x55}));
-    hex_bytes("ABCD", 2, std::span(out).first(2)); // text and output of exactly the size
+    hex_bytes("ABCD"s, std::span(out).first(2)); // text and output of exactly the size
     EXPECT_EQ(out, (std::array<std::uint8_t, 3>{0xAB, 0xCD, 0x55}));
-    hex_bytes("1234", 0, out);
-    hex_bytes("1234", -1, out);
-    EXPECT_EQ(out, (std::array<std::uint8_t, 3>{0xAB, 0xCD, 0x55}));
+}
+
+TEST(HexHelpers, FindsTheFirstCharacterThatIsNotAHexDigit) {
+    // Every character in every position of a run long enough for the vector
+    // steps and the scalar tail.
+    for (int ch = 0; ch < 256; ++ch) {
+        const char c = static_cast<char>(ch);
+        const bool digit =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        EXPECT_EQ(is_hex_digit(c), digit) << ch;
+        for (std::size_t at = 0; at < 40; ++at) {
+            std::string text(40, "0123456789abcdefABCDEF"[at % 22]);
+            text[at] = c;
+            ASSERT_EQ(find_non_hex_digit(text), digit ? 40 : at) << ch << " at " << at;
+        }
+    }
 }
 
 TEST(HexHelpers, FastPathsAgreeOnEveryCharacterPair) {
     // All 65536 pairs, decoded in runs of many lengths so that every vector
     // step and the scalar tail meet every pair, and as fields of two and
-    // eight digits.
+    // eight digits, against the digit rule itself.
     std::string text;
     for (int pair = 0; pair < 65536; ++pair) {
         text += {static_cast<char>(pair >> 8), static_cast<char>(pair & 0xFF)};
@@ -139,17 +223,22 @@ TEST(HexHelpers, FastPathsAgreeOnEveryCharacterPair) {
     for (std::size_t start = 0, run = 0; start < decoded.size();
          start += runs[run % runs.size()], ++run) {
         const std::size_t count = std::min(runs[run % runs.size()], decoded.size() - start);
-        decode_hex_pairs(text.data() + 2 * start, count, decoded.data() + start);
+        hex_bytes(std::span(text).subspan(2 * start, 2 * count),
+                  std::span(decoded).subspan(start, count));
     }
+    const auto rule = [&text](std::size_t at, std::size_t digits) {
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; i < digits; ++i) {
+            value = value * 16 + static_cast<std::uint32_t>(hex_digit(text[at + i]));
+        }
+        return value;
+    };
     for (std::size_t pair = 0; pair < 65536; ++pair) {
-        const char* chars = text.data() + 2 * pair;
-        const std::int32_t value = hex_value({chars, 2}, 1);
+        const std::uint32_t value = rule(2 * pair, 2);
         ASSERT_EQ(decoded[pair], static_cast<std::uint8_t>(value & 0xFF)) << pair;
-        ASSERT_EQ(hex_field_fixed<2>(chars), static_cast<std::uint32_t>(value)) << pair;
+        ASSERT_EQ(hex_value<1>(text.data() + 2 * pair), value) << pair;
         if (2 * pair + 8 <= text.size()) {
-            ASSERT_EQ(hex_field_fixed<8>(chars),
-                      static_cast<std::uint32_t>(hex_value({chars, 8}, 4)))
-                << pair;
+            ASSERT_EQ(hex_value<4>(text.data() + 2 * pair), rule(2 * pair, 8)) << pair;
         }
     }
 }

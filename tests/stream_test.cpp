@@ -1,7 +1,7 @@
 // The text input stream: line ends, 0x1A, the 255-character limit, rewinds
 // and read errors, with block and read boundaries in every position.
 
-#include "srec/byte_source.hpp"
+#include "memory_input.hpp"
 #include "srec/text_stream.hpp"
 
 #include <array>
@@ -13,6 +13,7 @@ namespace imgpack {
 namespace {
 
 using namespace std::string_literals;
+using test::MemoryInput;
 using Lines = std::vector<std::string>;
 
 // Reads every line as a pass does: while not at the end, until a read
@@ -22,7 +23,7 @@ Lines read_all(TextStream& stream) {
     Lines lines;
     std::array<char, line_buffer_size> buffer{};
     while (!stream.at_end()) {
-        const int length = stream.read_line(buffer);
+        const int length = test::read_line(stream, buffer);
         if (length <= 0) {
             if (length < 0) {
                 lines.emplace_back("<error>");
@@ -78,7 +79,7 @@ TEST(TextStream, DeliversTheSameLinesWhateverTheBlockAndReadSizes) {
     for (const std::size_t block : {1U, 2U, 3U, 5U, 64U, 255U, 256U, 257U, 1U << 18}) {
         for (const std::size_t max_read : {1U, 3U, 100U, 1U << 20}) {
             for (const auto& c : cases) {
-                MemorySource source(c.input, max_read);
+                MemoryInput source(c.input, max_read);
                 TextStream stream(source, block);
                 EXPECT_EQ(read_all(stream), c.lines)
                     << c.name << ", block " << block << ", read " << max_read;
@@ -89,7 +90,7 @@ TEST(TextStream, DeliversTheSameLinesWhateverTheBlockAndReadSizes) {
 
 TEST(TextStream, RewindReadsTheSameLinesUpToTheSame0x1A) {
     const std::string input = "S0\nS9\n\x1agarbage\n"s;
-    MemorySource source(input, 2);
+    MemoryInput source(input, 2);
     TextStream stream(source, 4);
     EXPECT_EQ(read_all(stream), (Lines{"S0\n", "S9\n"}));
     EXPECT_TRUE(stream.at_end());
@@ -102,18 +103,18 @@ TEST(TextStream, RewindReadsTheSameLinesUpToTheSame0x1A) {
 
 TEST(TextStream, FailedRewindKeepsThePosition) {
     const std::string input = "S0\nS9\n"s;
-    MemorySource source(input);
+    MemoryInput source(input);
     TextStream stream(source);
     EXPECT_EQ(read_all(stream).size(), 2U);
-    source.forbid_rewind();
+    source.make_pipe();
     EXPECT_FALSE(stream.rewind());
     EXPECT_TRUE(read_all(stream).empty());
 }
 
 TEST(TextStream, ReadErrorInTheMiddleOfALine) {
     const std::string input = "S0\n" + std::string(1000, 'S') + "\n";
-    MemorySource source(input, 100);
-    source.fail_after(600);
+    MemoryInput source(input, 100);
+    source.fail_from(600);
     TextStream stream(source, 100);
     const Lines lines = read_all(stream);
     // The stream reads ahead, so how many pieces of the long line come first

@@ -1,17 +1,18 @@
 #include "cli/run.hpp"
 
-#include "image/chunked_passes.hpp"
-#include "image/passes.hpp"
 #include "image/read_buffer.hpp"
+#include "image/two_passes.hpp"
+#include "platform/file_source.hpp"
 #include "platform/platform.hpp"
-#include "srec/byte_source.hpp"
-#include "srec/text_stream.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace imgpack {
@@ -42,50 +43,115 @@ bool equals_ignoring_case(std::string_view text, std::string_view expected) {
                       });
 }
 
-int fail(const char* message) {
-    std::fputs(message, stdout);
-    return exit_failed;
+// Strict mode: IMGPACK_STRICT set to anything but "" or "0".
+bool strict_mode_requested() {
+    const char* value = std::getenv("IMGPACK_STRICT");
+    return value != nullptr && std::string_view(value) != "" && std::string_view(value) != "0";
 }
 
-// A message that names a file: `before`, the name, then `after`.
-int fail(const char* before, const char* name, const char* after) {
-    std::fputs(before, stdout);
-    std::fputs(name, stdout);
-    std::fputs(after, stdout);
-    return exit_failed;
+// A number as 0x and eight upper-case hexadecimal digits.
+std::string hex32(std::int32_t value) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "0x%08X", static_cast<unsigned>(value));
+    return text.data();
 }
 
-int convert(const char* in_filename, const char* out_filename, bool verbose) {
+// The messages of one run: the fixed line on standard output and, in strict
+// mode, a line on standard error that names the file (and line) and says why,
+// in the form editors and build logs link to.
+class Messages {
+  public:
+    explicit Messages(bool strict) : strict_(strict) {}
+
+    [[nodiscard]] bool strict() const noexcept { return strict_; }
+
+    static void say(std::string_view text) { platform::print(text); }
+
+    // Prints `message` and, in strict mode, "imgpack: FILE: reason"; returns
+    // the exit status of a failed run.
+    int fail(std::string_view message, std::string_view file, const std::string& reason) const {
+        say(message);
+        if (strict_) {
+            platform::print_error("imgpack: " + std::string(file) + ": " + reason + "\n");
+        }
+        return exit_failed;
+    }
+
+  private:
+    bool strict_;
+};
+
+// Why the read buffer for the span low..high cannot be had.
+std::string allocation_reason(std::int32_t low, std::int32_t high, std::int32_t size) {
+    if (low == 0x7FFFFFFF && high == 0) {
+        return "no data records (S1, S2 or S3) in the file";
+    }
+    const std::string span = "records span " + hex32(low) + ".." + hex32(high) + ": ";
+    if (size >= 0) {
+        return span + "the " + std::to_string(size) +
+               " bytes of memory for the image cannot be had";
+    }
+    if (low < 0) {
+        return span + "addresses from 0x80000000 up count as negative and the image reaches up "
+                      "to address 0 (see HIGH ADDRESSES in imgpack(1))";
+    }
+    return span + "the image would be 2 GiB or larger";
+}
+
+std::string fill_reason(const PassProblem& problem) {
+    switch (problem.cause) {
+    case PassProblem::Cause::changed:
+        return "the file changed while it was being converted";
+    case PassProblem::Cause::cannot_reread:
+        return "the input cannot be read a second time (a pipe or FIFO); convert a regular file";
+    case PassProblem::Cause::record_outside:
+        return "the record at " + hex32(problem.record.address) + " with " +
+               std::to_string(problem.record.data_length) +
+               " data bytes ends past address 0x7FFFFFFF, outside the image";
+    default:
+        return "reading the file failed";
+    }
+}
+
+int convert(const char* in_filename, const char* out_filename, bool verbose,
+            const Messages& messages) {
     RunState run;
     run.input_file = FileSource::open(in_filename);
     if (!run.input_file) {
-        return fail("Unable to open input file ", in_filename, "\n");
+        const std::string reason = messages.strict() ? platform::last_error_message() : "";
+        return messages.fail("Unable to open input file " + std::string(in_filename) + "\n",
+                             in_filename, reason);
     }
     // Opening the output empties it, so it must not be the input under another name.
     if (run.input_file->is_same_file(out_filename)) {
-        return fail("Output file ", out_filename, " is the input file\n");
+        return messages.fail("Output file " + std::string(out_filename) + " is the input file\n",
+                             out_filename, "is the input file; neither file was touched");
     }
     run.output = platform::File::create_for_writing(out_filename);
     if (!run.output) {
-        return fail("Unable to open output file ", out_filename, "\n");
+        const std::string reason = messages.strict() ? platform::last_error_message() : "";
+        return messages.fail("Unable to open output file " + std::string(out_filename) + "\n",
+                             out_filename, reason);
     }
     run.verbose = verbose;
 
-    // A large file is read by several threads at once, a small one (or a pipe)
-    // as one stream; the results are the same.
-    std::optional<ChunkedPasses> chunked = ChunkedPasses::split(*run.input_file);
-    std::optional<TextStream> stream;
-    if (!chunked) {
-        stream.emplace(*run.input_file);
-    }
-    const int preprocessed = chunked ? chunked->preprocess(run.LowAddr, run.HiAddr)
-                                     : preprocess_input(*stream, run.LowAddr, run.HiAddr);
-    if (preprocessed != 0) {
-        return fail("Input file read error or bad format\n");
+    TwoPasses passes(*run.input_file, messages.strict());
+    if (passes.preprocess(run.LowAddr, run.HiAddr) != 0) {
+        const PassProblem& problem = passes.problem();
+        if (problem.cause == PassProblem::Cause::bad_line) {
+            return messages.fail("Input file read error or bad format\n",
+                                 std::string(in_filename) + ":" + std::to_string(problem.line),
+                                 problem.reason);
+        }
+        return messages.fail("Input file read error or bad format\n", in_filename,
+                             "reading the file failed");
     }
     if (run.verbose) {
-        std::printf("Input file preprocessed. LowAddr = 0x%08x HiAddr = 0x%08x\n",
-                    static_cast<unsigned>(run.LowAddr), static_cast<unsigned>(run.HiAddr));
+        std::array<char, 80> trace{};
+        std::snprintf(trace.data(), trace.size(),
+                      "Input file preprocessed. LowAddr = 0x%08x HiAddr = 0x%08x\n",
+                      static_cast<unsigned>(run.LowAddr), static_cast<unsigned>(run.HiAddr));
+        Messages::say(trace.data());
     }
 
     // 32-bit wrap-around: no data record at all, and every span of 2 GiB or
@@ -96,31 +162,34 @@ int convert(const char* in_filename, const char* out_filename, bool verbose) {
         run.read_buffer = ReadBuffer::allocate(static_cast<std::size_t>(run.read_buffer_size));
     }
     if (!run.read_buffer) {
-        return fail("Cannot allocate read buffer\n");
+        return messages.fail("Cannot allocate read buffer\n", in_filename,
+                             allocation_reason(run.LowAddr, run.HiAddr, run.read_buffer_size));
     }
     if (run.verbose) {
-        std::fputs("Read buffer successfully allocated.\n", stdout);
+        Messages::say("Read buffer successfully allocated.\n");
     }
 
-    const int filled = chunked ? chunked->fill(run.read_buffer->bytes(), run.LowAddr)
-                               : fill_read_buffer(*stream, run.read_buffer->bytes(), run.LowAddr);
-    if (filled != 0) {
-        return fail("Cannot fill read buffer\n");
+    if (passes.fill(run.read_buffer->bytes(), run.LowAddr) != 0) {
+        return messages.fail("Cannot fill read buffer\n", in_filename,
+                             fill_reason(passes.problem()));
     }
     if (run.verbose) {
-        std::fputs("Read buffer successfully filled.\n", stdout);
+        Messages::say("Read buffer successfully filled.\n");
     }
 
-    const bool written = run.output->write_all(run.read_buffer->bytes());
-    chunked.reset();
-    stream.reset();
+    bool written = run.output->write_all(run.read_buffer->bytes());
+    std::string write_error = written ? "" : platform::last_error_message();
     run.input_file.reset();
-    const bool closed = run.output->close();
-    if (!written || !closed) {
-        return fail("Unable to write output file ", out_filename, "\n");
+    if (!run.output->close() && written) {
+        written = false;
+        write_error = platform::last_error_message();
+    }
+    if (!written) {
+        return messages.fail("Unable to write output file " + std::string(out_filename) + "\n",
+                             out_filename, write_error);
     }
     if (run.verbose) {
-        std::fputs("Output file successfully written.\n", stdout);
+        Messages::say("Output file successfully written.\n");
     }
     return exit_ok;
 }
@@ -128,10 +197,10 @@ int convert(const char* in_filename, const char* out_filename, bool verbose) {
 } // namespace
 
 void print_usage() {
-    std::fputs("S record to bin file converter, Version 1.0\n\n", stdout);
-    std::fputs("Usage: imgpack <in_filename> <out_filename> [options]\n", stdout);
-    std::fputs("  where options may be:\n", stdout);
-    std::fputs("    -v   - verbose / default is no verbose\n", stdout);
+    Messages::say("S record to bin file converter, Version 1.0\n\n");
+    Messages::say("Usage: imgpack <in_filename> <out_filename> [options]\n");
+    Messages::say("  where options may be:\n");
+    Messages::say("    -v   - verbose / default is no verbose\n");
 }
 
 int run_cli(std::span<const char* const> args) {
@@ -142,13 +211,15 @@ int run_cli(std::span<const char* const> args) {
         print_usage();
         return exit_failed;
     }
+    const Messages messages(strict_mode_requested());
     try {
-        return convert(args[1], args[2], verbose);
+        return convert(args[1], args[2], verbose, messages);
     } catch (const std::bad_alloc&) {
         // The image itself is mapped without exceptions; this is a read block
-        // (one per stream) or the list of a large file's chunks, the only
-        // other allocations of a run.
-        return fail("Cannot allocate read buffer\n");
+        // (one per stream), the list of a large file's chunks or a message,
+        // the only other allocations of a run.
+        return messages.fail("Cannot allocate read buffer\n", args[1],
+                             "not enough memory to read the file");
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <numeric>
 #include <thread>
+#include <utility>
 
 namespace imgpack {
 
@@ -36,12 +37,12 @@ template <typename Work> void run_each(std::size_t count, const Work& work) {
 // The offset just after the first line feed at or after `from`, or nullopt
 // when none is found within a reasonable distance (a file of very long lines
 // is then read on one thread).
-std::optional<std::uint64_t> next_line_start(const FileSource& file, std::uint64_t from) {
+std::optional<std::uint64_t> next_line_start(const Input& input, std::uint64_t from) {
     constexpr std::size_t block = std::size_t{1} << 16;
     constexpr std::uint64_t max_distance = std::uint64_t{1} << 20;
     std::array<char, block> bytes; // NOLINT(cppcoreguidelines-pro-type-member-init): read fills it
     for (std::uint64_t offset = from; offset - from < max_distance; offset += block) {
-        const std::ptrdiff_t count = file.read_at(offset, bytes);
+        const std::ptrdiff_t count = input.read_at(offset, bytes);
         if (count <= 0) {
             return std::nullopt;
         }
@@ -56,20 +57,29 @@ std::optional<std::uint64_t> next_line_start(const FileSource& file, std::uint64
 
 } // namespace
 
-std::optional<ChunkedPasses> ChunkedPasses::split(const FileSource& file) {
-    const auto size = file.regular_size();
-    if (!size || *size < min_file_size) {
-        return std::nullopt; // before asking how many processors there are: that reads a file
+std::optional<ChunkedPasses> ChunkedPasses::split(const Input& input, std::size_t count) {
+    const auto size = input.regular_size();
+    count = std::min(count, max_chunks);
+    if (!size || count < 2) {
+        return std::nullopt;
     }
-    const std::size_t count =
-        std::min<std::size_t>(std::thread::hardware_concurrency(), max_chunks);
-    if (count < 2) {
+    std::array<std::uint64_t, max_chunks - 1> cuts{};
+    for (std::size_t i = 1; i < count; ++i) {
+        cuts[i - 1] = *size / count * i;
+    }
+    return split_at(input, std::span(cuts).first(count - 1));
+}
+
+std::optional<ChunkedPasses> ChunkedPasses::split_at(const Input& input,
+                                                     std::span<const std::uint64_t> cuts) {
+    const auto size = input.regular_size();
+    if (!size) {
         return std::nullopt;
     }
     std::vector<std::uint64_t> starts{0};
-    for (std::size_t i = 1; i < count; ++i) {
-        const auto start = next_line_start(file, std::max(*size / count * i, starts.back()));
-        if (start && *start < *size) {
+    for (const std::uint64_t cut : cuts.first(std::min(cuts.size(), max_chunks - 1))) {
+        const auto start = next_line_start(input, std::max(cut, starts.back()));
+        if (start && *start<*size&& * start> starts.back()) {
             starts.push_back(*start);
         }
     }
@@ -78,24 +88,32 @@ std::optional<ChunkedPasses> ChunkedPasses::split(const FileSource& file) {
     }
     std::vector<std::unique_ptr<Chunk>> chunks;
     for (std::size_t i = 0; i < starts.size(); ++i) {
-        // The last chunk reads on to the end of the file, as one stream would.
+        // The last chunk reads on to the end of the input, as one stream would.
         const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : UINT64_MAX;
-        chunks.push_back(std::make_unique<Chunk>(file, starts[i], end));
+        chunks.push_back(std::make_unique<Chunk>(input, starts[i], end));
+        chunks.back()->strict.at_file_start = i == 0;
     }
     return ChunkedPasses(std::move(chunks));
 }
 
-int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high) {
-    run_each(chunks_.size(), [this](std::size_t i) {
+int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high, StrictReading* strict) {
+    run_each(chunks_.size(), [this, strict](std::size_t i) {
         Chunk& chunk = *chunks_[i];
-        chunk.result = preprocess_input(chunk.stream, chunk.low, chunk.high);
+        chunk.result = strict != nullptr ? preprocess_input_strictly(chunk.stream, chunk.low,
+                                                                     chunk.high, chunk.strict)
+                                         : preprocess_input(chunk.stream, chunk.low, chunk.high);
     });
     low = 0x7FFFFFFF;
     high = 0;
     used_ = chunks_.size();
+    std::uint64_t lines_before = 0; // in the chunks before this one
     for (std::size_t i = 0; i < chunks_.size(); ++i) {
         const Chunk& chunk = *chunks_[i];
         if (chunk.result != 0) {
+            if (strict != nullptr) {
+                strict->reason = chunk.strict.reason;
+                strict->complete_lines = lines_before + chunk.strict.complete_lines;
+            }
             return -1;
         }
         low = std::min(low, chunk.low);
@@ -104,6 +122,7 @@ int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high) {
             used_ = i + 1; // nothing after the 0x1A is part of the input
             break;
         }
+        lines_before += chunk.strict.complete_lines;
     }
     return 0;
 }
@@ -134,11 +153,11 @@ ChunkedPasses::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) 
     return parts;
 }
 
-int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
+int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutside* outside) {
     const auto parts = disjoint_parts(buffer, low);
     if (!parts) {
         for (std::size_t i = 0; i < used_; ++i) {
-            if (fill_read_buffer(chunks_[i]->stream, buffer, low) != 0) {
+            if (fill_read_buffer(chunks_[i]->stream, buffer, low, outside) != 0) {
                 return -1;
             }
         }
@@ -146,12 +165,43 @@ int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
     }
     run_each(used_, [this, &parts](std::size_t i) {
         Chunk& chunk = *chunks_[i];
-        chunk.result = fill_read_buffer(chunk.stream, (*parts)[i], chunk.low);
+        RecordOutside record;
+        chunk.result = fill_read_buffer(chunk.stream, (*parts)[i], chunk.low, &record);
+        if (chunk.result != 0 && record.data_length > 0) { // set only for such a record
+            chunk.outside = record;
+        }
     });
-    const bool all_filled =
-        std::all_of(chunks_.begin(), chunks_.begin() + static_cast<std::ptrdiff_t>(used_),
-                    [](const auto& chunk) { return chunk->result == 0; });
-    return all_filled ? 0 : -1;
+    for (std::size_t i = 0; i < used_; ++i) {
+        const Chunk& chunk = *chunks_[i];
+        if (chunk.result != 0) {
+            if (outside != nullptr && chunk.outside) {
+                *outside = *chunk.outside;
+            }
+            return -1;
+        }
+    }
+    return 0;
+}
+
+bool ChunkedPasses::RangeSource::rewind() {
+    if (!input_.same_as_opened()) {
+        return false; // and the position stays, as for any source that cannot rewind
+    }
+    position_ = begin_;
+    return true;
+}
+
+std::ptrdiff_t ChunkedPasses::RangeSource::read(std::span<char> dest) {
+    if (position_ >= end_) {
+        return 0;
+    }
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(dest.size(), end_ - position_));
+    const std::ptrdiff_t count = input_.read_at(position_, dest.first(wanted));
+    if (count > 0) {
+        position_ += static_cast<std::uint64_t>(count);
+    }
+    return count;
 }
 
 } // namespace imgpack

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "image/passes.hpp"
 #include "srec/byte_source.hpp"
+#include "srec/reader.hpp"
 #include "srec/text_stream.hpp"
 
 #include <cstddef>
@@ -12,49 +14,74 @@
 
 namespace imgpack {
 
-// The two passes over a large regular file, with the work split between
-// threads. Every byte after a line feed starts a new line, whatever came
-// before it, so the file is cut into chunks just after line feeds and each
-// chunk is read as a text input stream of its own; together they deliver
-// exactly the lines of the whole file. The results are the same as those of
-// preprocess_input() and fill_read_buffer() over the whole file.
+// The two passes over an input that can be read at any offset, with the work
+// split between threads. Every byte after a line feed starts a new line,
+// whatever came before it, so the input is cut into chunks just after line
+// feeds and each chunk is read as a text input stream of its own; together
+// they deliver exactly the lines of the whole input. The results are the same
+// as those of preprocess_input() and fill_read_buffer() over the whole input.
 class ChunkedPasses {
   public:
-    // Files smaller than this are read on one thread: they would gain less
-    // than starting the threads costs.
-    static constexpr std::uint64_t min_file_size = std::uint64_t{4} << 20;
-
     // The most threads (and chunks) a run uses.
     static constexpr std::size_t max_chunks = 8;
 
-    // Cuts `file` into one chunk per processor (at most max_chunks).
-    // Returns nullopt when the file is not a regular file, is smaller than
-    // min_file_size, or cannot be cut (one processor, no line feed found).
-    // `file` must outlive the result.
-    static std::optional<ChunkedPasses> split(const FileSource& file);
+    // Cuts `input` into `count` chunks of about the same size (at most
+    // max_chunks). Returns nullopt when the input cannot be read at any offset
+    // or cannot be cut in two (no line feed found near a cut). `input` must
+    // outlive the result.
+    static std::optional<ChunkedPasses> split(const Input& input, std::size_t count);
+
+    // Cuts `input` just after the first line feed at or after each offset of
+    // `cuts` (in rising order); a cut that lands on an earlier one or at the
+    // end is left out. At most max_chunks chunks.
+    static std::optional<ChunkedPasses> split_at(const Input& input,
+                                                 std::span<const std::uint64_t> cuts);
+
+    [[nodiscard]] std::size_t chunk_count() const noexcept { return chunks_.size(); }
 
     // The preprocess pass: the span combines by min and max; the first bad
     // line in file order fails the pass, and a 0x1A ends the input, so the
-    // chunks after the one that meets it are left out.
-    int preprocess(std::int32_t& low, std::int32_t& high);
+    // chunks after the one that meets it are left out. With `strict`, lines
+    // are read strictly, and on failure `strict` names the line by its number
+    // in the whole input.
+    int preprocess(std::int32_t& low, std::int32_t& high, StrictReading* strict = nullptr);
 
     // The fill pass. Where the chunks' spans do not overlap, each chunk fills
     // its own part of `buffer` at once (a record outside its part fails the
     // pass, so threads never write to the same bytes); otherwise the chunks
     // fill it one after the other in file order, so that a later record still
-    // wins over an earlier one at the same address. A file whose size changed
+    // wins over an earlier one at the same address. An input that changed
     // since it was opened fails the pass, as it does on one thread.
-    int fill(std::span<std::uint8_t> buffer, std::int32_t low);
+    int fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutside* outside = nullptr);
 
   private:
+    // The bytes of the input from `begin` up to `end` (or to the end of the
+    // input), read with read_at(), so that several ranges can be read at once.
+    class RangeSource final : public ByteSource {
+      public:
+        RangeSource(const Input& input, std::uint64_t begin, std::uint64_t end) noexcept
+            : input_(input), begin_(begin), end_(end), position_(begin) {}
+        std::ptrdiff_t read(std::span<char> dest) override;
+        // Fails, leaving the position alone, once the input changed.
+        bool rewind() override;
+
+      private:
+        const Input& input_;
+        std::uint64_t begin_;
+        std::uint64_t end_;
+        std::uint64_t position_;
+    };
+
     struct Chunk {
-        Chunk(const FileSource& file, std::uint64_t begin, std::uint64_t end)
-            : source(file, begin, end), stream(source) {}
+        Chunk(const Input& input, std::uint64_t begin, std::uint64_t end)
+            : source(input, begin, end), stream(source) {}
         RangeSource source;
         TextStream stream; // reads `source`, so a chunk never moves
         std::int32_t low = 0;
         std::int32_t high = 0;
         int result = 0;
+        StrictReading strict;
+        std::optional<RecordOutside> outside;
     };
 
     explicit ChunkedPasses(std::vector<std::unique_ptr<Chunk>> chunks)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "srec/reader.hpp"
 #include "srec/text_stream.hpp"
 
 #include <cstdint>
@@ -14,11 +15,24 @@ namespace imgpack {
 // Returns 0, or -1 at the first line the reader rejects.
 int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high);
 
+// The same with scan_srecord_strictly(): also rejects every line that is not a
+// whole, well-formed S-record, and `strict` tells which line and why.
+int preprocess_input_strictly(TextStream& input, std::int32_t& low, std::int32_t& high,
+                              StrictReading& strict);
+
+// A data record whose bytes do not all lie inside the read buffer.
+struct RecordOutside {
+    std::int32_t address = 0;
+    std::int32_t data_length = 0;
+};
+
 // The fill pass: reads `input` again from its start and copies the bytes of
 // every data record into `buffer` at the record's offset from `low`, later
 // records overwriting earlier ones. Returns 0, or -1 when the input cannot be
 // rewound, the reader rejects a line, or a record's bytes do not all lie
-// inside `buffer` (nothing is then written outside it).
-int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low);
+// inside `buffer` (nothing is then written outside it, and `outside`, when
+// given, tells which record it was).
+int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
+                     RecordOutside* outside = nullptr);
 
 } // namespace imgpack

@@ -10,10 +10,20 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace imgpack::platform {
+
+// What tells one version of a file from another: a rewrite changes the
+// modification and change times even where it keeps the size.
+struct FileState {
+    std::uint64_t size = 0;
+    std::int64_t modified_ns = 0; // nanoseconds where the file system has them
+    std::int64_t changed_ns = 0;  // status change (POSIX ctime, NTFS ChangeTime)
+    friend bool operator==(const FileState&, const FileState&) = default;
+};
 
 // An open file, closed when it goes out of scope.
 class File {
@@ -25,11 +35,14 @@ class File {
     // the platform's default permissions.
     static std::optional<File> create_for_writing(const char* path);
 
-    File(File&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+    File(File&& other) noexcept
+        : handle_(std::exchange(other.handle_, -1)),
+          positioned_handle_(std::exchange(other.positioned_handle_, -1)) {}
     File& operator=(File&& other) noexcept {
         if (this != &other) {
             close();
             handle_ = std::exchange(other.handle_, -1);
+            positioned_handle_ = std::exchange(other.positioned_handle_, -1);
         }
         return *this;
     }
@@ -48,6 +61,8 @@ class File {
     bool rewind();
     // The size of a regular file; nullopt for a pipe, a device and the like.
     [[nodiscard]] std::optional<std::uint64_t> regular_size() const;
+    // The file's size and times now; nullopt when they cannot be had.
+    [[nodiscard]] std::optional<FileState> state() const;
     // True when `path` names this very file (through a link as well).
     [[nodiscard]] bool is_same_file(const char* path) const;
 
@@ -60,12 +75,24 @@ class File {
   private:
     explicit File(std::intptr_t handle) noexcept : handle_(handle) {}
     std::intptr_t handle_; // a descriptor or a handle; -1 when closed
+    // Where a positioned read would move the position of read(), a second
+    // handle of the same file that only read_at() uses; -1 where none is needed.
+    std::intptr_t positioned_handle_ = -1;
 };
 
 // `size` bytes of zeroed memory for the image, straight from the system;
 // nullptr when they cannot be had. Given back with release_pages().
 std::uint8_t* allocate_pages(std::size_t size) noexcept;
 void release_pages(std::uint8_t* pages, std::size_t size) noexcept;
+
+// The system's description of why the last call on this thread failed
+// ("No such file or directory"), for messages that name a file.
+std::string last_error_message();
+
+// Writes `text` (UTF-8) to standard output or standard error as it is; on a
+// console that does not take UTF-8 bytes, as the characters they encode.
+void print(std::string_view text);
+void print_error(std::string_view text);
 
 // The program's arguments as UTF-8, element 0 its own name. Sets up
 // standard output for the program's messages: bytes as written, a line

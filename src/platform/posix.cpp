@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -15,6 +17,10 @@ namespace imgpack::platform {
 
 namespace {
 
+// Inputs of 2 GiB and more on 32-bit systems need 64-bit file offsets
+// (_FILE_OFFSET_BITS=64, which the build sets).
+static_assert(sizeof(off_t) == 8, "64-bit file offsets");
+
 int descriptor(std::intptr_t handle) {
     return static_cast<int>(handle);
 }
@@ -24,8 +30,11 @@ int descriptor(std::intptr_t handle) {
 std::optional<File> File::open_for_reading(const char* path) {
     File file(::open(path, O_RDONLY | O_CLOEXEC));
     struct stat info {};
-    if (file.handle_ < 0 || ::fstat(descriptor(file.handle_), &info) != 0 ||
-        S_ISDIR(info.st_mode)) {
+    if (file.handle_ < 0 || ::fstat(descriptor(file.handle_), &info) != 0) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR; // opening a directory for reading succeeds, but it has no lines
         return std::nullopt;
     }
     return file;
@@ -69,6 +78,17 @@ std::optional<std::uint64_t> File::regular_size() const {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<FileState> File::state() const {
+    struct stat info {};
+    if (::fstat(descriptor(handle_), &info) != 0) {
+        return std::nullopt;
+    }
+    constexpr std::int64_t ns_per_second = 1'000'000'000;
+    return FileState{static_cast<std::uint64_t>(info.st_size),
+                     std::int64_t{info.st_mtim.tv_sec} * ns_per_second + info.st_mtim.tv_nsec,
+                     std::int64_t{info.st_ctim.tv_sec} * ns_per_second + info.st_ctim.tv_nsec};
 }
 
 bool File::is_same_file(const char* path) const {
@@ -124,6 +144,18 @@ std::uint8_t* allocate_pages(std::size_t size) noexcept {
 
 void release_pages(std::uint8_t* pages, std::size_t size) noexcept {
     ::munmap(pages, size);
+}
+
+std::string last_error_message() {
+    return std::strerror(errno);
+}
+
+void print(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void print_error(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
 std::vector<std::string> start(int argc, char** argv) {

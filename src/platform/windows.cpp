@@ -1,6 +1,6 @@
 // Windows: handles opened by wide (UTF-16) file names, positioned reads
-// through OVERLAPPED offsets, and the wide command line, so that names
-// outside the ANSI code page work.
+// through OVERLAPPED offsets on a handle of their own, and the wide command
+// line and console output, so that names outside the ANSI code page work.
 
 #include "platform/platform.hpp"
 
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 #include <utility>
 // windows.h must come before the other system headers that need its types.
 // clang-format off
@@ -72,6 +73,18 @@ std::optional<File> File::open_for_reading(const char* path) {
     if (file.handle_ < 0) {
         return std::nullopt;
     }
+    // A read at an OVERLAPPED offset moves the position of a handle opened
+    // without FILE_FLAG_OVERLAPPED; such reads get a handle of their own, so
+    // that read() keeps its place. A pipe or a device has no second handle
+    // and no positioned reads.
+    if (GetFileType(native(file.handle_)) == FILE_TYPE_DISK) {
+        file.positioned_handle_ =
+            stored(ReOpenFile(native(file.handle_), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+        if (file.positioned_handle_ < 0) {
+            return std::nullopt;
+        }
+    }
     return file;
 }
 
@@ -98,7 +111,11 @@ std::ptrdiff_t File::read_at(std::uint64_t offset, std::span<char> dest) const {
     at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFU);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD count = 0;
-    if (ReadFile(native(handle_), dest.data(), chunk(dest.size()), &count, &at) == 0) {
+    if (positioned_handle_ < 0) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return -1;
+    }
+    if (ReadFile(native(positioned_handle_), dest.data(), chunk(dest.size()), &count, &at) == 0) {
         return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     }
     return static_cast<std::ptrdiff_t>(count);
@@ -118,6 +135,18 @@ std::optional<std::uint64_t> File::regular_size() const {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::optional<FileState> File::state() const {
+    FILE_BASIC_INFO times{};
+    LARGE_INTEGER size{};
+    if (GetFileInformationByHandleEx(native(handle_), FileBasicInfo, &times, sizeof times) == 0 ||
+        GetFileSizeEx(native(handle_), &size) == 0) {
+        return std::nullopt;
+    }
+    // The times count 100-nanosecond intervals.
+    return FileState{static_cast<std::uint64_t>(size.QuadPart), times.LastWriteTime.QuadPart * 100,
+                     times.ChangeTime.QuadPart * 100};
 }
 
 bool File::is_same_file(const char* path) const {
@@ -149,6 +178,9 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
 }
 
 bool File::close() {
+    if (positioned_handle_ >= 0) {
+        CloseHandle(native(std::exchange(positioned_handle_, -1)));
+    }
     if (handle_ < 0) {
         return true;
     }
@@ -164,10 +196,54 @@ void release_pages(std::uint8_t* pages, std::size_t /*size*/) noexcept {
     VirtualFree(pages, 0, MEM_RELEASE);
 }
 
+std::string last_error_message() {
+    const DWORD error = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = length == 0 ? "error " + std::to_string(error) : narrow(text);
+    LocalFree(static_cast<HLOCAL>(text));
+    // The system's text ends in a full stop and CR LF; a message goes on after it.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == '.' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+namespace {
+
+// A console shows the characters of wide text whatever its code page;
+// anything else (a file, a pipe) gets the UTF-8 bytes unchanged.
+void write_to(FILE* stream, DWORD console_id, std::string_view text) {
+    const HANDLE handle = GetStdHandle(console_id);
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0) {
+        const std::wstring wide = widen(std::string(text).c_str());
+        std::fflush(stream);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+} // namespace
+
+void print(std::string_view text) {
+    write_to(stdout, STD_OUTPUT_HANDLE, text);
+}
+
+void print_error(std::string_view text) {
+    write_to(stderr, STD_ERROR_HANDLE, text);
+}
+
 std::vector<std::string> start(int /*argc*/, char** /*argv*/) {
     // The narrow arguments are in the ANSI code page, which cannot hold every
     // file name: take the wide command line instead.
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> arguments;

@@ -1,9 +1,12 @@
 #include "srec/reader.hpp"
 
-#include "srec/hex_table.hpp"
+#include "srec/hex.hpp"
 
 #include <array>
 #include <cassert>
+#include <cstdio>
+#include <initializer_list>
+#include <numeric>
 
 namespace imgpack {
 
@@ -23,7 +26,7 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
     if (data_position > text.size()) {
         return srec_failed; // the count or address field runs past the line
     }
-    const auto count = static_cast<std::int32_t>(hex_field_fixed<2>(text.data() + count_position));
+    const auto count = static_cast<std::int32_t>(hex_value<1>(text.data() + count_position));
     const std::int32_t length = count - static_cast<std::int32_t>(AddressBytes) - 1;
     if (length > 0 && data_position + 2 * static_cast<std::size_t>(length) > text.size()) {
         return srec_failed; // the data bytes run past the line
@@ -31,12 +34,11 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
     // The bound above keeps length at most 124, well inside the data array.
     if (length > 0 && !data.empty()) {
         assert(data.size() >= static_cast<std::size_t>(length));
-        decode_hex_pairs(text.data() + data_position, static_cast<std::size_t>(length),
-                         data.data());
+        const auto bytes = static_cast<std::size_t>(length);
+        hex_bytes({text.data() + data_position, 2 * bytes}, data.first(bytes));
     }
     kind = RecordKind::data;
-    address = static_cast<std::int32_t>(
-        hex_field_fixed<2 * AddressBytes>(text.data() + address_position));
+    address = static_cast<std::int32_t>(hex_value<AddressBytes>(text.data() + address_position));
     data_length = length;
     return srec_decoded;
 }
@@ -71,12 +73,11 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
 }
 
 // The exact decoding of a line that did not decode where it stands: with its
-// line feed and terminating zero spelled out.
-[[gnu::noinline]] int decode_spelled_out(const RawLine& raw, RecordKind& kind,
-                                         std::int32_t& address, std::int32_t& data_length,
-                                         std::span<std::uint8_t> data) {
+// line feed and terminating zero written out after it.
+[[gnu::noinline]] int decode_terminated(const RawLine& raw, RecordKind& kind, std::int32_t& address,
+                                        std::int32_t& data_length, std::span<std::uint8_t> data) {
     std::array<char, line_buffer_size> line; // NOLINT: spell_out writes the used part
-    const std::size_t length = raw.spell_out(line);
+    const std::size_t length = raw.copy_terminated(line);
     return decode_fields({line.data(), length + 1}, kind, address, data_length, data);
 }
 
@@ -94,10 +95,11 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
     // Nearly every record lies wholly before its line end: decode it where it
     // stands. Only a line that fails that way needs its line feed and
     // terminating zero, which may take part in a field, spelled out.
-    if (decode_fields({raw.text, raw.content}, kind, address, data_length, data) == srec_decoded) {
+    if (decode_fields({raw.text, raw.chars_before_feed}, kind, address, data_length, data) ==
+        srec_decoded) {
         return srec_decoded;
     }
-    return decode_spelled_out(raw, kind, address, data_length, data);
+    return decode_terminated(raw, kind, address, data_length, data);
 }
 
 } // namespace
@@ -110,6 +112,157 @@ int read_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
 int scan_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
                  std::int32_t& data_length) {
     return read_and_decode(input, kind, address, data_length, {});
+}
+
+namespace {
+
+// The longest line a record can be read whole in: 254 characters before the
+// line feed (a 255-character piece comes from a longer line).
+constexpr std::size_t longest_record_line = max_line_chars - 1;
+
+// The parts one after the other. (Chains of std::string's + upset g++ 12's
+// overflow warnings under link-time optimisation.)
+std::string join(std::initializer_list<std::string_view> parts) {
+    std::string text;
+    for (const std::string_view part : parts) {
+        text.append(part);
+    }
+    return text;
+}
+
+// A character as a message shows it.
+std::string describe(char ch) {
+    switch (ch) {
+    case ' ':
+        return "a space";
+    case '\t':
+        return "a tab";
+    case '\r':
+        return "a carriage return without a line feed after it";
+    default:
+        break;
+    }
+    std::array<char, 16> text{};
+    if (ch > ' ' && ch < '\x7f') {
+        std::snprintf(text.data(), text.size(), "'%c'", ch);
+    } else {
+        std::snprintf(text.data(), text.size(), "byte 0x%02X", static_cast<unsigned char>(ch));
+    }
+    return text.data();
+}
+
+// What a file that is not made of S-records is, told by its first line.
+std::string first_line_reason(std::string_view line) {
+    if (line.starts_with(':')) {
+        return "this is an Intel HEX file, not S-records (objcopy -I ihex -O srec converts it)";
+    }
+    if (line.starts_with("\x7f"
+                         "ELF")) {
+        return "this is an ELF file, not S-records (objcopy -O srec writes them from it)";
+    }
+    if (line.starts_with("\xef\xbb\xbf")) {
+        return "the file starts with a byte-order mark; save it without one";
+    }
+    return {};
+}
+
+// The address bytes of each record type, from '0' to '9'; 0 for the types
+// that are not read.
+constexpr std::array<std::size_t, 10> address_bytes{2, 2, 3, 4, 0, 0, 0, 4, 3, 2};
+
+// Why `line` is not a whole, well-formed S-record, or an empty string when it
+// is one.
+std::string strict_rejection(std::string_view line, bool first_line) {
+    if (line.size() > longest_record_line) {
+        return "line longer than 254 characters";
+    }
+    if (line.empty()) {
+        return "blank line";
+    }
+    if (line[0] != 'S') {
+        if (std::string reason = first_line ? first_line_reason(line) : ""; !reason.empty()) {
+            return reason;
+        }
+        return line[0] == 's' ? "a record starts with an upper-case 'S', not 's'"
+                              : join({"a record starts with 'S', not ", describe(line[0])});
+    }
+    if (line.size() < count_position) {
+        return "the line ends after the 'S'";
+    }
+    const char type = line[type_position];
+    if (type < '0' || type > '9') {
+        return join({"the record type is ", describe(type), ", not a digit"});
+    }
+    if (type == '4') {
+        return "S4 records are not read";
+    }
+    if (type == '5' || type == '6') {
+        return join({"S", std::string_view(&type, 1),
+                     " record-count records are not read (srec_cat: add -disable=data-count)"});
+    }
+    const std::string_view hex = line.substr(count_position);
+    if (const std::size_t bad = find_non_hex_digit(hex); bad < hex.size()) {
+        return join({describe(hex[bad]), " is not a hexadecimal digit"});
+    }
+    if (line.size() < address_position) {
+        return "the line ends before its count";
+    }
+    std::array<char, 160> text{};
+    const std::size_t count = hex_value<1>(line.data() + count_position);
+    const std::size_t after_count = line.size() - address_position;
+    if (after_count != 2 * count) {
+        std::snprintf(text.data(), text.size(),
+                      "the count %02zX needs %zu characters after it, the line has %zu", count,
+                      2 * count, after_count);
+        return text.data();
+    }
+    const std::size_t needed = address_bytes[static_cast<std::size_t>(type - '0')] + 1;
+    if (count < needed) {
+        std::snprintf(text.data(), text.size(),
+                      "the count %02zX is less than the %zu bytes of an S%c record's address and "
+                      "checksum",
+                      count, needed, type);
+        return text.data();
+    }
+    // The count byte, the address, the data and the checksum; at most 126.
+    std::array<std::uint8_t, record_data_capacity> bytes; // NOLINT: hex_bytes fills the used part
+    const std::span<std::uint8_t> used = std::span(bytes).first(count + 1);
+    hex_bytes(hex, used);
+    const auto sum = std::accumulate(used.begin(), used.end() - 1, 0U);
+    const auto expected = static_cast<std::uint8_t>(~sum);
+    if (used.back() != expected) {
+        std::snprintf(text.data(), text.size(), "checksum is %02X, the record's bytes give %02X",
+                      used.back(), expected);
+        return text.data();
+    }
+    return {};
+}
+
+} // namespace
+
+int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& address,
+                          std::int32_t& data_length, StrictReading& strict) {
+    RawLine raw;
+    const int length = input.next_line(raw);
+    if (length < 0) {
+        strict.reason.clear();
+        return srec_failed;
+    }
+    if (length == 0) {
+        return srec_no_line;
+    }
+    const std::string_view line(raw.text, raw.chars_before_feed);
+    strict.reason = strict_rejection(line, strict.at_file_start && strict.complete_lines == 0);
+    if (!strict.reason.empty()) {
+        return srec_failed;
+    }
+    // A well-formed record lies wholly before its line end.
+    const int result = decode_fields(line, kind, address, data_length, {});
+    assert(result == srec_decoded);
+    if (raw.has_line_feed) {
+        ++strict.complete_lines;
+    }
+    return result;
 }
 
 } // namespace imgpack

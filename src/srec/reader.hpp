@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace imgpack {
@@ -36,5 +37,23 @@ int read_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
 // data bytes undecoded: for a pass that only needs addresses and lengths.
 int scan_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
                  std::int32_t& data_length);
+
+// Strict reading of one stream, line after line: the number of lines read so
+// far that ended in a line feed (so a rejected line is named by its number),
+// and why the last rejected line was rejected.
+struct StrictReading {
+    bool at_file_start = true; // the stream's first line is the file's first line
+    std::uint64_t complete_lines = 0;
+    std::string reason; // empty after a read error
+};
+
+// Like scan_srecord(), and rejecting every line it rejects, but also every
+// line that is not a whole, well-formed S-record: after "S" and the type
+// digit only hexadecimal digits, exactly 4 + 2 * count characters before the
+// line end, a count that covers at least the address and the checksum, and a
+// checksum that matches. On srec_failed `strict.reason` says why, and the
+// rejected line is number strict.complete_lines + 1.
+int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& address,
+                          std::int32_t& data_length, StrictReading& strict);
 
 } // namespace imgpack

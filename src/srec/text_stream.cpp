@@ -99,8 +99,8 @@ int TextStream::next_line_general(RawLine& line) {
     line.text = start;
     if (held == 0) {
         at_end_ = true;
-        line.content = 0;
-        line.newline = false;
+        line.chars_before_feed = 0;
+        line.has_line_feed = false;
         return 0;
     }
     const std::size_t window = std::min(held, line_window);
@@ -114,16 +114,16 @@ int TextStream::next_line_general(RawLine& line) {
         } else {
             // The line feed would be the 256th character: it waits for the
             // next call, where it forms a line of its own.
-            line.content = max_line_chars;
-            line.newline = false;
+            line.chars_before_feed = max_line_chars;
+            line.has_line_feed = false;
             consumed = max_line_chars;
         }
     } else {
         // No line feed: either a long line, cut after 255 characters, or the
         // last line of the input.
-        line.content = std::min(window, max_line_chars);
-        line.newline = false;
-        consumed = line.content;
+        line.chars_before_feed = std::min(window, max_line_chars);
+        line.has_line_feed = false;
+        consumed = line.chars_before_feed;
         const bool ran_out = consumed == held;
         // A read that stops short of 255 characters looked for one more and met
         // the end; so did a CR in last place, whose next byte was looked at.
@@ -135,23 +135,14 @@ int TextStream::next_line_general(RawLine& line) {
     return static_cast<int>(line.length());
 }
 
-std::size_t RawLine::spell_out(std::span<char, line_buffer_size> line) const noexcept {
+std::size_t RawLine::copy_terminated(std::span<char, line_buffer_size> line) const noexcept {
     // `text` lies in a stream's buffer, whose slack lets the chunked copy read on.
-    copy_line(line.data(), text, content);
-    if (newline) {
-        line[content] = line_feed;
+    copy_line(line.data(), text, chars_before_feed);
+    if (has_line_feed) {
+        line[chars_before_feed] = line_feed;
     }
     line[length()] = '\0';
     return length();
-}
-
-int TextStream::read_line(std::span<char, line_buffer_size> line) {
-    RawLine raw;
-    const int length = next_line(raw);
-    if (length < 0) {
-        return length;
-    }
-    return static_cast<int>(raw.spell_out(line));
 }
 
 bool TextStream::rewind() {

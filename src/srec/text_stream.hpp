@@ -14,18 +14,21 @@ inline constexpr std::size_t max_line_chars = 255;
 inline constexpr std::size_t line_buffer_size = max_line_chars + 1;
 
 // One line as it lies in the stream's buffer, valid until the next read:
-// `content` characters at `text`, then the line feed when `newline` is set
-// (a CR dropped before it is not part of `content`).
+// `chars_before_feed` characters at `text`, then the line feed when
+// `has_line_feed` is set (a CR dropped before it is in neither).
 struct RawLine {
     const char* text = nullptr;
-    std::size_t content = 0;
-    bool newline = false;
+    std::size_t chars_before_feed = 0;
+    bool has_line_feed = false;
 
-    [[nodiscard]] std::size_t length() const noexcept { return content + (newline ? 1 : 0); }
+    [[nodiscard]] std::size_t length() const noexcept {
+        return chars_before_feed + (has_line_feed ? 1 : 0);
+    }
 
-    // Writes the line as delivered, its line feed included, followed by the
-    // terminating zero; returns length().
-    [[nodiscard]] std::size_t spell_out(std::span<char, line_buffer_size> line) const noexcept;
+    // Copies the line as delivered, its line feed included, into `line` and
+    // writes a terminating zero after it; returns length().
+    [[nodiscard]] std::size_t
+    copy_terminated(std::span<char, line_buffer_size> line) const noexcept;
 };
 
 // The input file read as text, identically on every platform:
@@ -46,14 +49,9 @@ class TextStream {
     explicit TextStream(ByteSource& source, std::size_t block_size = default_block_size);
 
     // Reads the next line, up to and including its line feed but at most 255
-    // characters, into `line`, followed by a terminating zero; the rest of a
-    // longer line comes back on the next call. Returns the number of characters
-    // delivered, 0 when none was left, -1 on a read error.
-    int read_line(std::span<char, line_buffer_size> line);
-
-    // Reads the same line as read_line() without copying it out of the
-    // stream's buffer. Returns its length (0 when none was left, -1 on a read
-    // error).
+    // characters; the rest of a longer line comes back on the next call. The
+    // line stays in the stream's buffer. Returns its length (0 when none was
+    // left, -1 on a read error).
     int next_line(RawLine& line) {
         // The common case, a whole line with its line feed inside a full
         // window, is handled here; everything else takes the general path.
@@ -93,8 +91,8 @@ class TextStream {
                                          RawLine& line) noexcept {
         const bool crlf = before >= 1 && start[before - 1] == '\r';
         line.text = start;
-        line.content = crlf ? before - 1 : before;
-        line.newline = true;
+        line.chars_before_feed = crlf ? before - 1 : before;
+        line.has_line_feed = true;
         return before + 1;
     }
 

@@ -1,0 +1,84 @@
+#include "image/two_passes.hpp"
+
+#include <algorithm>
+#include <thread>
+
+namespace imgpack {
+
+namespace {
+
+// The chunks to cut `input` into: one per thread allowed, or one for an input
+// too small to gain from more.
+std::size_t chunks_for(const Input& input, const Threading& threading) {
+    const auto size = input.regular_size();
+    if (!size || *size < threading.min_split_size) {
+        return 1;
+    }
+    // Asked only for a large file: on some systems it reads a file itself.
+    const std::size_t threads =
+        threading.max_threads != 0 ? threading.max_threads : std::thread::hardware_concurrency();
+    return std::min(threads, ChunkedPasses::max_chunks);
+}
+
+} // namespace
+
+TwoPasses::TwoPasses(Input& input, bool strict, Threading threading)
+    : input_(input), strict_(strict) {
+    if (const std::size_t chunks = chunks_for(input, threading); chunks > 1) {
+        chunks_ = ChunkedPasses::split(input, chunks);
+    }
+    if (!chunks_) {
+        stream_.emplace(input);
+    }
+}
+
+int TwoPasses::preprocess(std::int32_t& low, std::int32_t& high) {
+    problem_ = {};
+    StrictReading strict;
+    int result = 0;
+    if (chunks_) {
+        result = chunks_->preprocess(low, high, strict_ ? &strict : nullptr);
+    } else if (strict_) {
+        result = preprocess_input_strictly(*stream_, low, high, strict);
+    } else {
+        result = preprocess_input(*stream_, low, high);
+    }
+    if (result != 0) {
+        const bool read_error = strict_ && strict.reason.empty();
+        problem_.cause = read_error ? PassProblem::Cause::read_error : PassProblem::Cause::bad_line;
+        problem_.line = strict.complete_lines + 1;
+        problem_.reason = std::move(strict.reason);
+    }
+    return result;
+}
+
+int TwoPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
+    problem_ = {};
+    std::optional<RecordOutside> outside;
+    RecordOutside record;
+    const int result = chunks_ ? chunks_->fill(buffer, low, &record)
+                               : fill_read_buffer(*stream_, buffer, low, &record);
+    if (result != 0 && record.data_length > 0) { // set only for such a record
+        outside = record;
+    }
+    // A file rewritten during the pass may have given lines from before and
+    // after the change, none of them rejected: only its state tells.
+    if (!input_.same_as_opened()) {
+        problem_.cause = PassProblem::Cause::changed;
+        return -1;
+    }
+    if (result == 0) {
+        return 0;
+    }
+    if (outside) {
+        problem_.cause = PassProblem::Cause::record_outside;
+        problem_.record = *outside;
+    } else if (!input_.regular_size()) {
+        problem_.cause = PassProblem::Cause::cannot_reread;
+    } else {
+        problem_.cause = PassProblem::Cause::read_error;
+    }
+    return -1;
+}
+
+} // namespace imgpack

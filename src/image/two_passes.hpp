@@ -1,0 +1,69 @@
+#pragma once
+
+#include "image/chunked_passes.hpp"
+#include "image/passes.hpp"
+#include "srec/byte_source.hpp"
+#include "srec/text_stream.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace imgpack {
+
+// How the passes may share their work between threads.
+struct Threading {
+    // The most threads (and chunks); 0 for one per processor. At most
+    // ChunkedPasses::max_chunks either way.
+    std::size_t max_threads = 0;
+    // Smaller inputs are read on one thread: they would gain less than
+    // starting the threads costs.
+    std::uint64_t min_split_size = std::uint64_t{4} << 20;
+};
+
+// Why a pass failed, for messages that say more than the pass's result.
+struct PassProblem {
+    enum class Cause {
+        none,
+        bad_line,       // the reader rejected a line: `line` and `reason`
+        read_error,     // reading the input failed
+        cannot_reread,  // the input cannot be read a second time (a pipe)
+        changed,        // the input is no longer the file that was opened
+        record_outside, // a record's bytes fall outside the image: `record`
+    };
+    Cause cause = Cause::none;
+    std::uint64_t line = 0; // the rejected line's number in the file, from 1
+    std::string reason;     // why the line was rejected
+    RecordOutside record;
+};
+
+// The two passes over one input, on one thread or, for a large regular file,
+// split between several; the results are the same either way. The fill pass
+// also fails when the input is no longer the file it was when it was opened,
+// at its start or at its end: its lines would not be the ones the preprocess
+// pass checked.
+class TwoPasses {
+  public:
+    // `input` must outlive the passes. `strict` makes the preprocess pass
+    // reject every line that is not a whole, well-formed S-record.
+    TwoPasses(Input& input, bool strict, Threading threading = {});
+
+    // preprocess_input() over the whole input; 0 or -1.
+    int preprocess(std::int32_t& low, std::int32_t& high);
+    // fill_read_buffer() over the whole input; 0 or -1.
+    int fill(std::span<std::uint8_t> buffer, std::int32_t low);
+
+    // Why the last pass failed.
+    [[nodiscard]] const PassProblem& problem() const noexcept { return problem_; }
+
+  private:
+    Input& input_;
+    bool strict_;
+    std::optional<ChunkedPasses> chunks_;
+    std::optional<TextStream> stream_;
+    PassProblem problem_;
+};
+
+} // namespace imgpack
