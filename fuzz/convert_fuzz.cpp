@@ -196,7 +196,8 @@ void compare_conversion(const std::vector<Record>& records, bool strict, const P
             expected_result = -1;
             break;
         }
-        std::copy(r.data.begin(), r.data.end(), expected.begin() + offset);
+        std::copy(r.data.begin(), r.data.end(),
+                  expected.begin() + static_cast<std::ptrdiff_t>(offset));
     }
     std::vector<std::uint8_t> image(expected.size(), 0xFF);
     check(passes.fill(image, low) == expected_result);
@@ -205,7 +206,7 @@ void compare_conversion(const std::vector<Record>& records, bool strict, const P
 
 // Where to cut: 1 to 7 offsets taken from the hash, in rising order.
 std::vector<std::uint64_t> cuts_for(const imgpack::fuzz::FuzzInput& input) {
-    std::vector<std::uint64_t> cuts(1 + input.hash % 7);
+    std::vector<std::uint64_t> cuts(1 + static_cast<std::size_t>(input.hash % 7));
     std::uint64_t state = input.hash;
     for (auto& cut : cuts) {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;

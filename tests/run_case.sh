@@ -4,6 +4,15 @@
 # A case is a folder holding the input files and:
 #   args          the arguments, one per line
 #   stdout        the exact standard output expected
+#   stderr        (optional) the exact standard error expected; without it,
+#                 standard error must stay empty. stderr.windows, where given,
+#                 holds what a Windows build prints instead (the system's own
+#                 words for an error differ)
+#   env           (optional) NAME=VALUE lines, set for the run
+#   stderr.strict (optional) the standard error expected when the runner is
+#                 asked to run the case in strict mode as well
+#                 (IMGPACK_CASE_STRICT=1 sets IMGPACK_STRICT=1 for the run;
+#                 standard output, status and files must not change)
 #   status        the exit status expected
 #   NAME.expected what the file NAME must hold after the run; without
 #                 out.bin.expected, out.bin must not be created
@@ -13,7 +22,7 @@
 #                 emulator gets 768 MiB more for itself)
 # The case is skipped (exit status 77) when IMGPACK_SKIP gives a reason.
 # The case is copied to a scratch folder and run there, so that the names in
-# its arguments and messages are relative. Standard error must stay empty.
+# its arguments and messages are relative.
 set -euo pipefail
 case_dir=$1
 imgpack=$2
@@ -36,6 +45,10 @@ set +e
     # The record generator, for setup.sh: built for the target like imgpack.
     srecgen() { "${emulator[@]}" "$SRECGEN" "$@"; }
     [[ -f setup.sh ]] && source setup.sh
+    [[ -n ${IMGPACK_CASE_STRICT:-} ]] && export IMGPACK_STRICT=1
+    if [[ -f env ]]; then
+        while IFS= read -r assignment; do export "${assignment?}"; done <env
+    fi
     [[ -f limit ]] && ulimit -v $(($(cat limit) + (${#emulator[@]} > 0 ? 768 * 1024 : 0)))
     exec "${emulator[@]}" "$imgpack" "${args[@]}"
 ) >actual.stdout 2>actual.stderr
@@ -49,7 +62,13 @@ fail() {
 }
 cmp -s actual.stdout stdout || fail "standard output differs:
 $(diff stdout actual.stdout)"
-[[ ! -s actual.stderr ]] || fail "standard error is not empty: $(cat actual.stderr)"
+expected_stderr=/dev/null
+[[ -f stderr ]] && expected_stderr=stderr
+[[ $imgpack == *.exe && -f stderr.windows ]] && expected_stderr=stderr.windows
+[[ -n ${IMGPACK_CASE_STRICT:-} ]] && expected_stderr=/dev/null
+[[ -n ${IMGPACK_CASE_STRICT:-} && -f stderr.strict ]] && expected_stderr=stderr.strict
+cmp -s actual.stderr "$expected_stderr" || fail "standard error differs:
+$(diff "$expected_stderr" actual.stderr)"
 [[ $status == "$(cat status)" ]] || fail "exit status $status, expected $(cat status)"
 for expected in *.expected; do
     [[ ! -e $expected ]] || cmp "${expected%.expected}" "$expected" || fail "${expected%.expected} differs"

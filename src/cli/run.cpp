@@ -27,6 +27,9 @@ struct RunState {
     std::optional<FileSource> input_file;
     std::optional<platform::File> output;
     bool verbose = false;
+    // The span, as the trace prints it. HiAddr starts at 0 and never goes
+    // below it, so for records from 0x80000000 up (negative addresses) the
+    // trace shows HiAddr = 0x00000000 and the image reaches up to address 0.
     std::int32_t LowAddr = 0; // NOLINT(readability-identifier-naming): the name the trace prints
     std::int32_t HiAddr = 0;  // NOLINT(readability-identifier-naming)
     std::optional<ReadBuffer> read_buffer;

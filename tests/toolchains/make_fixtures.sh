@@ -7,7 +7,7 @@
 # Needs: gcc-arm-none-eabi binutils-riscv64-unknown-elf gcc-avr avr-libc srecord
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-cases=$here/../cases
+cases=$here/../cases/toolchains
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -21,7 +21,7 @@ avr-gcc -mmcu=atmega328p -Os "$here/avr.c" -o avr.elf
 # write_case NAME STATUS STDOUT INPUT IMAGE [ARG...]: a case converting INPUT
 # to out.bin, which must end up as IMAGE.
 write_case() {
-    local dir=$cases/$1
+    local dir=$cases/${1#toolchain-}
     mkdir -p "$dir"
     install -m 644 "$4" "$dir/in.srec"
     install -m 644 "$5" "$dir/out.bin.expected"
