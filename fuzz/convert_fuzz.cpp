@@ -11,7 +11,7 @@
 #include "srec/reader.hpp"
 
 #include <algorithm>
-#include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -63,39 +63,27 @@ std::vector<std::string> lines_of(std::string_view bytes) {
     return lines;
 }
 
-bool is_hex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 // A whole, well-formed record: hexadecimal digits after the type, as many as
-// the count asks for, a count that covers the address and the checksum, and a
-// matching checksum.
-bool well_formed(std::string line) {
-    if (!line.empty() && line.back() == '\n') {
-        line.pop_back();
+// the count asks for, a count that covers the address and the checksum, and
+// bytes that add up to 0xFF with the checksum.
+bool well_formed(std::string_view line) {
+    if (line.ends_with('\n')) {
+        line.remove_suffix(1);
     }
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     if (line.size() < 4 || line.size() > 254 || line[0] != 'S' ||
-        std::string_view("0123789").find(line[1]) == std::string_view::npos) {
+        std::string_view("0123789").find(line[1]) == std::string_view::npos ||
+        !std::all_of(line.begin() + 2, line.end(), hex)) {
         return false;
     }
-    for (std::size_t i = 2; i < line.size(); ++i) {
-        if (!is_hex(line[i])) {
-            return false;
-        }
-    }
-    const std::size_t count = value(line, 2, 2);
-    const std::size_t address_bytes = line[1] == '0' || line[1] == '9'   ? 2
-                                      : line[1] == '2' || line[1] == '8' ? 3
-                                      : line[1] == '1'                   ? 2
-                                                                         : 4;
-    if (line.size() != 4 + 2 * count || count < address_bytes + 1) {
-        return false;
-    }
+    const std::string text(line);
+    const std::size_t count = value(text, 2, 2);
+    const auto address_bytes = static_cast<std::size_t>("2234000432"[line[1] - '0'] - '0');
     unsigned sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        sum += value(line, 2 + 2 * i, 2);
+    for (std::size_t i = 0; 2 + 2 * i + 1 < line.size(); ++i) {
+        sum += value(text, 2 + 2 * i, 2);
     }
-    return ((~sum) & 0xFFU) == value(line, 2 + 2 * count, 2);
+    return line.size() == 4 + 2 * count && count > address_bytes && (sum & 0xFFU) == 0xFFU;
 }
 
 struct Record {

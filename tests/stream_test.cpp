@@ -1,5 +1,5 @@
-// The text input stream: line ends, 0x1A, the 255-character limit, rewinds
-// and read errors, with block and read boundaries in every position.
+// The text input stream: line ends, 0x1A and the 255-character limit, with
+// block and read boundaries in every position.
 
 #include "memory_input.hpp"
 #include "srec/text_stream.hpp"
@@ -18,18 +18,17 @@ using Lines = std::vector<std::string>;
 
 // Reads every line as a pass does: while not at the end, until a read
 // delivers nothing. A line after which the stream is at its end carries a
-// "$"; a read error shows as a last line "<error>".
+// "$".
 Lines read_all(TextStream& stream) {
     Lines lines;
     std::array<char, line_buffer_size> buffer{};
     while (!stream.at_end()) {
-        const int length = test::read_line(stream, buffer);
+        RawLine raw;
+        const int length = stream.next_line(raw);
         if (length <= 0) {
-            if (length < 0) {
-                lines.emplace_back("<error>");
-            }
             break;
         }
+        EXPECT_EQ(raw.copy_terminated(buffer), static_cast<std::size_t>(length));
         EXPECT_EQ(buffer[static_cast<std::size_t>(length)], '\0') << "terminating zero";
         lines.emplace_back(buffer.data(), static_cast<std::size_t>(length));
         if (stream.at_end()) {
@@ -86,43 +85,6 @@ TEST(TextStream, DeliversTheSameLinesWhateverTheBlockAndReadSizes) {
             }
         }
     }
-}
-
-TEST(TextStream, RewindReadsTheSameLinesUpToTheSame0x1A) {
-    const std::string input = "S0\nS9\n\x1agarbage\n"s;
-    MemoryInput source(input, 2);
-    TextStream stream(source, 4);
-    EXPECT_EQ(read_all(stream), (Lines{"S0\n", "S9\n"}));
-    EXPECT_TRUE(stream.at_end());
-    EXPECT_TRUE(stream.met_end_of_text());
-    EXPECT_TRUE(stream.rewind());
-    EXPECT_FALSE(stream.at_end());
-    EXPECT_FALSE(stream.met_end_of_text());
-    EXPECT_EQ(read_all(stream), (Lines{"S0\n", "S9\n"}));
-}
-
-TEST(TextStream, FailedRewindKeepsThePosition) {
-    const std::string input = "S0\nS9\n"s;
-    MemoryInput source(input);
-    TextStream stream(source);
-    EXPECT_EQ(read_all(stream).size(), 2U);
-    source.make_pipe();
-    EXPECT_FALSE(stream.rewind());
-    EXPECT_TRUE(read_all(stream).empty());
-}
-
-TEST(TextStream, ReadErrorInTheMiddleOfALine) {
-    const std::string input = "S0\n" + std::string(1000, 'S') + "\n";
-    MemoryInput source(input, 100);
-    source.fail_from(600);
-    TextStream stream(source, 100);
-    const Lines lines = read_all(stream);
-    // The stream reads ahead, so how many pieces of the long line come first
-    // is its own business; the error must come before the line's end.
-    ASSERT_GE(lines.size(), 2U);
-    EXPECT_EQ(lines.front(), "S0\n");
-    EXPECT_EQ(lines.back(), "<error>");
-    EXPECT_LT(lines.size(), 6U);
 }
 
 } // namespace

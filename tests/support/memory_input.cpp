@@ -53,13 +53,4 @@ std::ptrdiff_t MemoryInput::read_at(std::uint64_t offset, std::span<char> dest) 
     return count;
 }
 
-int read_line(TextStream& stream, std::span<char, line_buffer_size> line) {
-    RawLine raw;
-    const int length = stream.next_line(raw);
-    if (length <= 0) {
-        return length;
-    }
-    return static_cast<int>(raw.copy_terminated(line));
-}
-
 } // namespace imgpack::test

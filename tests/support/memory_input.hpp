@@ -5,7 +5,6 @@
 // rewound, and one that changes while it is being read.
 
 #include "srec/byte_source.hpp"
-#include "srec/text_stream.hpp"
 
 #include <atomic>
 #include <cstddef>
@@ -50,10 +49,5 @@ class MemoryInput final : public Input {
     mutable std::atomic<std::size_t> delivered_ = 0;
     bool pipe_ = false;
 };
-
-// Reads the next line of `stream` into `line` followed by a terminating zero,
-// as the reader sees it. Returns its length, 0 when none was left, -1 on a
-// read error.
-int read_line(TextStream& stream, std::span<char, line_buffer_size> line);
 
 } // namespace imgpack::test

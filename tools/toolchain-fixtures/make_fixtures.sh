@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Remakes the toolchain cases in tests/cases/ from the sources beside this
+# Remakes the toolchain cases in tests/cases/toolchains/ from the sources beside this
 # script: S-records written by the GNU cross tools and srec_cat, each with the
 # image that the cross objcopy makes from the same ELF file. Not run by CI; the
 # cases it writes are committed.
@@ -7,7 +7,7 @@
 # Needs: gcc-arm-none-eabi binutils-riscv64-unknown-elf gcc-avr avr-libc srecord
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-cases=$here/../cases/toolchains
+cases=$here/../../tests/cases/toolchains
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
