@@ -49,7 +49,7 @@ bool equals_ignoring_case(std::string_view text, std::string_view expected) {
 // Strict mode: IMGPACK_STRICT set to anything but "" or "0".
 bool strict_mode_requested() {
     const char* value = std::getenv("IMGPACK_STRICT");
-    return value != nullptr && std::string_view(value) != "" && std::string_view(value) != "0";
+    return value != nullptr && !std::string_view(value).empty() && std::string_view(value) != "0";
 }
 
 // A number as 0x and eight upper-case hexadecimal digits.
@@ -72,7 +72,8 @@ class Messages {
 
     // Prints `message` and, in strict mode, "imgpack: FILE: reason"; returns
     // the exit status of a failed run.
-    int fail(std::string_view message, std::string_view file, const std::string& reason) const {
+    [[nodiscard]] int fail(std::string_view message, std::string_view file,
+                           const std::string& reason) const {
         say(message);
         if (strict_) {
             platform::print_error("imgpack: " + std::string(file) + ": " + reason + "\n");

@@ -64,10 +64,10 @@ template <std::size_t Bytes> inline std::uint32_t hex_value(const char* text) no
     return value;
 }
 
-// Decodes out.size() bytes from the first 2 * out.size() characters of
+// Decodes decoded.size() bytes from the first 2 * decoded.size() characters of
 // `text`; each byte is the low 8 bits of its two-digit value. `text` must hold
 // that many characters.
-void hex_bytes(std::span<const char> text, std::span<std::uint8_t> out) noexcept;
+void hex_bytes(std::span<const char> text, std::span<std::uint8_t> decoded) noexcept;
 
 // The offset of the first character of `text` that is not a hexadecimal
 // digit (is_hex_digit), or text.size() when all are.
