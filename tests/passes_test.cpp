@@ -147,10 +147,10 @@ class FileTest : public ::testing::Test {
     void write(const std::string& text) {
         std::ofstream(path_, std::ios::binary | std::ios::trunc) << text;
     }
+    // In the build folder, so that builds tested side by side do not meet.
     std::filesystem::path path_ =
-        std::filesystem::temp_directory_path() /
-        ("imgpack_test_" +
-         std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        "imgpack_test_" +
+        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
 // A rewrite that keeps the size still changes the file's times.
