@@ -1,10 +1,10 @@
-// Micro-benchmarks of the input path: line reading, hexadecimal decoding and
-// whole-record reading, in bytes of input text per second.
+// Micro-benchmarks of the input path: line reading, hexadecimal decoding,
+// whole-record reading and the preprocess pass by default and strictly, in
+// bytes of input text per second.
 
 #include "image/passes.hpp"
-#include "srec/byte_source.hpp"
+#include "memory_input.hpp"
 #include "srec/hex.hpp"
-#include "srec/hex_table.hpp"
 #include "srec/reader.hpp"
 #include "srec/text_stream.hpp"
 
@@ -18,17 +18,21 @@
 namespace {
 
 using namespace imgpack;
+using test::MemoryInput;
 
-// About 8 MiB of S3 records with `data` bytes each, LF or CR LF line ends.
+// About 8 MiB of S3 records with `data` bytes each and correct checksums, LF
+// or CR LF line ends.
 std::string make_records(int data, bool crlf) {
     std::string text;
     std::uint32_t address = 0;
     char digits[3];
     while (text.size() < (8U << 20)) {
         text += "S3";
+        unsigned sum = 0;
         const auto put = [&](unsigned byte) {
             std::snprintf(digits, sizeof digits, "%02X", byte & 0xFFU);
             text += digits;
+            sum += byte & 0xFFU;
         };
         put(static_cast<unsigned>(4 + data + 1));
         for (int i = 3; i >= 0; --i) {
@@ -37,7 +41,7 @@ std::string make_records(int data, bool crlf) {
         for (int i = 0; i < data; ++i) {
             put(static_cast<unsigned>(i * 7 + 3));
         }
-        put(0);
+        put(~sum);
         text += crlf ? "\r\n" : "\n";
         address += static_cast<std::uint32_t>(data);
     }
@@ -46,12 +50,12 @@ std::string make_records(int data, bool crlf) {
 
 void read_lines(benchmark::State& state) {
     const std::string text = make_records(static_cast<int>(state.range(0)), state.range(1) != 0);
-    std::array<char, line_buffer_size> line{};
     for (auto _ : state) {
-        MemorySource source(text);
+        MemoryInput source(text);
         TextStream stream(source);
         std::size_t lines = 0;
-        while (stream.read_line(line) > 0) {
+        RawLine line;
+        while (stream.next_line(line) > 0) {
             ++lines;
         }
         benchmark::DoNotOptimize(lines);
@@ -68,7 +72,7 @@ void decode_hex(benchmark::State& state) {
     }
     std::vector<std::uint8_t> out(count);
     for (auto _ : state) {
-        decode_hex_pairs(text.data(), count, out.data());
+        hex_bytes(text, out);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -80,7 +84,7 @@ void read_records(benchmark::State& state) {
     const std::string text = make_records(static_cast<int>(state.range(0)), false);
     std::array<std::uint8_t, record_data_capacity> data{};
     for (auto _ : state) {
-        MemorySource source(text);
+        MemoryInput source(text);
         TextStream stream(source);
         RecordKind kind{};
         std::int32_t address = 0;
@@ -93,10 +97,32 @@ void read_records(benchmark::State& state) {
 }
 BENCHMARK(read_records)->Arg(16)->Arg(32)->Arg(120);
 
+// The preprocess pass over records of `data` bytes; strictly when the second
+// argument is 1.
+void preprocess(benchmark::State& state) {
+    const std::string text = make_records(static_cast<int>(state.range(0)), false);
+    for (auto _ : state) {
+        MemoryInput source(text);
+        TextStream stream(source);
+        std::int32_t low = 0;
+        std::int32_t high = 0;
+        StrictReading strict;
+        const int result = state.range(1) != 0
+                               ? preprocess_input_strictly(stream, low, high, strict)
+                               : preprocess_input(stream, low, high);
+        if (result != 0) {
+            state.SkipWithError("the records were refused");
+        }
+        benchmark::DoNotOptimize(high);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(preprocess)->Args({16, 0})->Args({16, 1})->Args({32, 0})->Args({32, 1});
+
 void both_passes(benchmark::State& state) {
     const std::string text = make_records(32, false);
     for (auto _ : state) {
-        MemorySource source(text);
+        MemoryInput source(text);
         TextStream stream(source);
         std::int32_t low = 0;
         std::int32_t high = 0;

@@ -4,7 +4,9 @@
 Each file is converted several times with a warm page cache; where GNU
 objcopy is installed it converts the same file in alternation with imgpack
 (A B A B ...), the two images are compared byte for byte, and the paired
-ratio imgpack/objcopy is reported. Small files are converted many times in a
+ratio imgpack/objcopy is reported. imgpack also runs in strict mode
+(IMGPACK_STRICT=1) in the same alternation, and the paired ratio strict /
+default is reported. Small files are converted many times in a
 row per timing (1000 times for the start-up row, the shipped example), as a
 build pipeline runs the tool, and the time per conversion is quoted. Results go to results.csv and results.md
 in the scratch folder, and the Markdown table is printed.
@@ -59,14 +61,14 @@ def warm(path):
             pass
 
 
-def timed(command, repeat):
+def timed(command, repeat, env=None):
     """Runs a command `repeat` times; returns (seconds per run, peak resident KiB, exit status).
 
     Dirty pages of earlier outputs are written back first, so that the disk
     catching up with one run is not charged to the next."""
     os.sync()
     result = subprocess.run([str(BUILD / "bench" / "timerun"), "-n", str(repeat), *command],
-                            check=True, capture_output=True, text=True)
+                            check=True, capture_output=True, text=True, env=env)
     seconds, peak_kib, status = result.stdout.split()
     return float(seconds), int(peak_kib), int(status)
 
@@ -81,15 +83,23 @@ def repeats_for(path):
 def measure(path, scratch, runs, objcopy):
     repeat = repeats_for(path)
     ours_out = scratch / "imgpack.bin"
+    strict_out = scratch / "imgpack-strict.bin"
     theirs_out = scratch / "objcopy.bin"
+    strict_env = dict(os.environ, IMGPACK_STRICT="1")
     warm(path)
-    ours, theirs, ours_rss, theirs_rss, ratios = [], [], [], [], []
+    ours, strict, theirs, ours_rss, theirs_rss, ratios, strict_ratios = [], [], [], [], [], [], []
     for _ in range(runs):
         seconds, rss, status = timed([str(BUILD / "imgpack"), str(path), str(ours_out)], repeat)
         if status != 0:
             sys.exit(f"imgpack failed on {path}")
         ours.append(seconds)
         ours_rss.append(rss)
+        seconds, rss, status = timed([str(BUILD / "imgpack"), str(path), str(strict_out)], repeat,
+                                     strict_env)
+        if status != 0:
+            sys.exit(f"imgpack failed on {path} in strict mode")
+        strict.append(seconds)
+        strict_ratios.append(seconds / ours[-1])
         if objcopy:
             seconds, rss, status = timed(
                 [objcopy, "-I", "srec", "-O", "binary", "--gap-fill", "0xff", str(path), str(theirs_out)],
@@ -99,6 +109,8 @@ def measure(path, scratch, runs, objcopy):
             theirs.append(seconds)
             theirs_rss.append(rss)
             ratios.append(ours[-1] / seconds)
+    if not filecmp.cmp(ours_out, strict_out, shallow=False):
+        sys.exit(f"strict mode's image differs for {path}")
     identical = None
     if objcopy:
         identical = filecmp.cmp(ours_out, theirs_out, shallow=False)
@@ -113,12 +125,14 @@ def measure(path, scratch, runs, objcopy):
         "imgpack_s": round(statistics.median(ours), 5),
         "imgpack_mb_s": round(size / 1e6 / statistics.median(ours)),
         "imgpack_peak_mib": round(max(ours_rss) / 1024, 1),
+        "strict_s": round(statistics.median(strict), 5),
+        "strict_ratio": round(statistics.median(strict_ratios), 3),
         "objcopy_s": round(statistics.median(theirs), 5) if theirs else "",
         "objcopy_peak_mib": round(max(theirs_rss) / 1024, 1) if theirs else "",
         "ratio": round(statistics.median(ratios), 3) if ratios else "",
         "identical": {None: "n/a", True: "yes", False: "no"}[identical],
     }
-    for out in (ours_out, theirs_out):
+    for out in (ours_out, strict_out, theirs_out):
         out.unlink(missing_ok=True)
     return row
 

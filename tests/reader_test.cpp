@@ -142,7 +142,7 @@ TEST(ReadSrecord, StrictlyRejectsEveryLineThatIsNotAWholeRecord) {
     }
 }
 
-TEST(HexHelpers, FindsTheFirstCharacterThatIsNotAHexDigit) {
+TEST(HexHelpers, FindTheFirstCharacterThatIsNotAHexDigit) {
     // Every character in every position of a run long enough for the vector
     // steps and the scalar tail.
     for (int ch = 0; ch < 256; ++ch) {
@@ -154,6 +154,7 @@ TEST(HexHelpers, FindsTheFirstCharacterThatIsNotAHexDigit) {
             std::string text(40, "0123456789abcdefABCDEF"[at % 22]);
             text[at] = c;
             ASSERT_EQ(find_non_hex_digit(text), digit ? 40 : at) << ch << " at " << at;
+            ASSERT_EQ(hex_byte_sum(text).has_value(), digit) << ch << " at " << at;
         }
     }
 }

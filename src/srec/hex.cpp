@@ -38,6 +38,18 @@ __m128i digit_values(__m128i chars) noexcept {
     return _mm_add_epi8(lower_rule, correction);
 }
 
+// A byte of all ones for each of 16 characters that is a hexadecimal digit:
+// '0'-'9', or 'a'-'f' once bit 0x20 makes upper case lower.
+__m128i hex_digit_mask(__m128i chars) noexcept {
+    const __m128i from_zero = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
+    const __m128i from_a =
+        _mm_sub_epi8(_mm_or_si128(chars, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    // x <= n as unsigned bytes exactly when min(x, n) == x.
+    const __m128i is_decimal = _mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero);
+    const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8(5)), from_a);
+    return _mm_or_si128(is_decimal, is_letter);
+}
+
 // Eight bytes, each in a 16-bit lane, from 16 characters: high digit times 16
 // plus low digit, keeping the low 8 bits.
 __m128i pair_values(__m128i chars) noexcept {
@@ -148,20 +160,10 @@ void hex_bytes(std::span<const char> text, std::span<std::uint8_t> decoded) noex
 std::size_t find_non_hex_digit(std::span<const char> text) noexcept {
     std::size_t offset = 0;
 #if defined(__SSE2__)
-    // Sixteen at a time: a digit, or an upper- or lower-case letter from A to F
-    // (setting bit 0x20 makes both cases lower case).
     for (; offset + 16 <= text.size(); offset += 16) {
         const __m128i chars =
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + offset));
-        const __m128i from_zero = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
-        const __m128i from_a =
-            _mm_sub_epi8(_mm_or_si128(chars, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
-        // x <= n as unsigned bytes exactly when min(x, n) == x.
-        const __m128i is_decimal =
-            _mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero);
-        const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8(5)), from_a);
-        const auto valid =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is_decimal, is_letter)));
+        const auto valid = static_cast<unsigned>(_mm_movemask_epi8(hex_digit_mask(chars)));
         if (valid != 0xFFFFU) {
             return offset + static_cast<std::size_t>(__builtin_ctz(~valid));
         }
@@ -173,6 +175,54 @@ std::size_t find_non_hex_digit(std::span<const char> text) noexcept {
         }
     }
     return offset;
+}
+
+namespace {
+
+// 1 for each character that is not a hexadecimal digit, made from is_hex_digit().
+constexpr std::array<std::uint8_t, 256> non_digit_table = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (std::size_t byte = 0; byte < table.size(); ++byte) {
+        table[byte] = is_hex_digit(static_cast<char>(byte)) ? 0 : 1;
+    }
+    return table;
+}();
+
+} // namespace
+
+std::optional<std::uint8_t> hex_byte_sum(std::span<const char> text) noexcept {
+    std::size_t offset = 0;
+    unsigned sum = 0;
+    bool all_digits = true;
+#if defined(__SSE2__)
+    // Sixteen characters (eight bytes) at a time; the bytes sit in 16-bit
+    // lanes with zero high halves, so adding up all 16 lanes' bytes adds them.
+    __m128i sums = _mm_setzero_si128();
+    __m128i digits = _mm_set1_epi8(-1);
+    for (; offset + 16 <= text.size(); offset += 16) {
+        const __m128i chars =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + offset));
+        digits = _mm_and_si128(digits, hex_digit_mask(chars));
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(pair_values(chars), _mm_setzero_si128()));
+    }
+    all_digits = _mm_movemask_epi8(digits) == 0xFFFF;
+    sum = static_cast<unsigned>(_mm_cvtsi128_si32(sums)) +
+          static_cast<unsigned>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+#endif
+    const auto& digit_of = detail::digit_table;
+    // Without a branch per character: the tail is short, its digits unpredictable.
+    unsigned non_digits = 0;
+    for (; offset + 1 < text.size(); offset += 2) {
+        const auto high = static_cast<unsigned char>(text[offset]);
+        const auto low = static_cast<unsigned char>(text[offset + 1]);
+        non_digits += non_digit_table[high] + non_digit_table[low];
+        sum += (digit_of[high] << 4) + digit_of[low];
+    }
+    all_digits = all_digits && non_digits == 0;
+    if (!all_digits || offset != text.size()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(sum);
 }
 
 } // namespace imgpack

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace imgpack {
@@ -72,5 +73,10 @@ void hex_bytes(std::span<const char> text, std::span<std::uint8_t> decoded) noex
 // The offset of the first character of `text` that is not a hexadecimal
 // digit (is_hex_digit), or text.size() when all are.
 std::size_t find_non_hex_digit(std::span<const char> text) noexcept;
+
+// The low 8 bits of the sum of the bytes written in `text`, two characters
+// each; nullopt when a character is not a hexadecimal digit or the last one
+// has no partner. A record's bytes, its checksum included, sum to 0xFF.
+std::optional<std::uint8_t> hex_byte_sum(std::span<const char> text) noexcept;
 
 } // namespace imgpack

@@ -238,6 +238,22 @@ std::string strict_rejection(std::string_view line, bool first_line) {
     return {};
 }
 
+// The fast test of the rules that strict_rejection() explains: a whole,
+// well-formed record.
+bool well_formed(std::string_view line) {
+    if (line.size() < address_position || line.size() > longest_record_line || line[0] != 'S') {
+        return false;
+    }
+    const auto type =
+        static_cast<std::size_t>(static_cast<unsigned char>(line[type_position]) - '0');
+    if (type >= address_bytes.size() || address_bytes[type] == 0) {
+        return false;
+    }
+    const std::size_t count = hex_value<1>(line.data() + count_position);
+    return line.size() == address_position + 2 * count && count > address_bytes[type] &&
+           hex_byte_sum(line.substr(count_position)) == 0xFF;
+}
+
 } // namespace
 
 int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& address,
@@ -252,8 +268,9 @@ int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& add
         return srec_no_line;
     }
     const std::string_view line(raw.text, raw.chars_before_feed);
-    strict.reason = strict_rejection(line, strict.at_file_start && strict.complete_lines == 0);
-    if (!strict.reason.empty()) {
+    if (!well_formed(line)) {
+        strict.reason = strict_rejection(line, strict.at_file_start && strict.complete_lines == 0);
+        assert(!strict.reason.empty());
         return srec_failed;
     }
     // A well-formed record lies wholly before its line end.
