@@ -5,7 +5,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> arguments = imgpack::platform::start(argc, argv);
+    const std::vector<std::string> arguments = imgpack::platform::start_program(argc, argv);
     std::vector<const char*> args;
     args.reserve(arguments.size());
     for (const auto& argument : arguments) {

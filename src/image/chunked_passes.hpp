@@ -37,8 +37,6 @@ class ChunkedPasses {
     static std::optional<ChunkedPasses> split_at(const Input& input,
                                                  std::span<const std::uint64_t> cuts);
 
-    [[nodiscard]] std::size_t chunk_count() const noexcept { return chunks_.size(); }
-
     // The preprocess pass: the span combines by min and max; the first bad
     // line in file order fails the pass, and a 0x1A ends the input, so the
     // chunks after the one that meets it are left out. With `strict`, lines

@@ -97,6 +97,6 @@ void print_error(std::string_view text);
 // The program's arguments as UTF-8, element 0 its own name. Sets up
 // standard output for the program's messages: bytes as written, a line
 // feed never turned into CR LF.
-std::vector<std::string> start(int argc, char** argv);
+std::vector<std::string> start_program(int argc, char** argv);
 
 } // namespace imgpack::platform

@@ -158,7 +158,7 @@ void print_error(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
-std::vector<std::string> start(int argc, char** argv) {
+std::vector<std::string> start_program(int argc, char** argv) {
     return {argv, argv + argc};
 }
 

@@ -239,7 +239,7 @@ void print_error(std::string_view text) {
     write_to(stderr, STD_ERROR_HANDLE, text);
 }
 
-std::vector<std::string> start(int /*argc*/, char** /*argv*/) {
+std::vector<std::string> start_program(int /*argc*/, char** /*argv*/) {
     // The narrow arguments are in the ANSI code page, which cannot hold every
     // file name: take the wide command line instead.
     _setmode(_fileno(stdout), _O_BINARY);
