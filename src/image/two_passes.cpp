@@ -54,27 +54,22 @@ int TwoPasses::preprocess(std::int32_t& low, std::int32_t& high) {
 
 int TwoPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
     problem_ = {};
-    std::optional<RecordOutside> outside;
-    RecordOutside record;
-    const int result = chunks_ ? chunks_->fill(buffer, low, &record)
-                               : fill_read_buffer(*stream_, buffer, low, &record);
-    if (result != 0 && record.data_length > 0) { // set only for such a record
-        outside = record;
-    }
+    RecordOutside outside;
+    const int result = chunks_ ? chunks_->fill(buffer, low, &outside)
+                               : fill_read_buffer(*stream_, buffer, low, &outside);
     // A file rewritten during the pass may have given lines from before and
     // after the change, none of them rejected: only its state tells.
-    if (!input_.same_as_opened()) {
-        problem_.cause = PassProblem::Cause::changed;
-        return -1;
-    }
-    if (result == 0) {
+    const bool unchanged = input_.same_as_opened();
+    if (result == 0 && unchanged) {
         return 0;
     }
-    if (outside) {
+    if (!input_.regular_size()) {
+        problem_.cause = PassProblem::Cause::cannot_reread; // a pipe: read once, and gone
+    } else if (!unchanged) {
+        problem_.cause = PassProblem::Cause::changed;
+    } else if (outside.data_length > 0) { // set only for such a record
         problem_.cause = PassProblem::Cause::record_outside;
-        problem_.record = *outside;
-    } else if (!input_.regular_size()) {
-        problem_.cause = PassProblem::Cause::cannot_reread;
+        problem_.record = outside;
     } else {
         problem_.cause = PassProblem::Cause::read_error;
     }
