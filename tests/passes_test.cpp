@@ -82,7 +82,8 @@ TEST(TwoPasses, FailOnAReadErrorInTheSecondPassOnly) {
     for (const std::size_t threads : {1U, 3U}) {
         MemoryInput failing(input, 64);
         const Outcome read_error =
-            convert(failing, threads, false, [&failing] { failing.fail_from(1000); });
+            // At the start of line 21, so that only the error can fail the pass.
+            convert(failing, threads, false, [&failing] { failing.fail_from(47 * 20); });
         EXPECT_EQ(read_error.preprocessed, 0);
         EXPECT_EQ(read_error.filled, -1) << threads;
         EXPECT_EQ(read_error.cause, PassProblem::Cause::read_error) << threads;
