@@ -70,6 +70,7 @@ Outcome convert(MemoryInput& input, std::size_t threads, bool strict = false,
         between_passes();
     }
     outcome.filled = passes.fill(outcome.image, outcome.low);
+    EXPECT_EQ(input.position() == 0, threads > 1) << "read in chunks exactly when asked to";
     outcome.cause = passes.problem().cause;
     if (outcome.filled != 0) {
         outcome.image.clear(); // what a failed pass leaves is not part of its result

@@ -28,6 +28,9 @@ class MemoryInput final : public Input {
     [[nodiscard]] std::ptrdiff_t read_at(std::uint64_t offset, std::span<char> dest) const override;
     [[nodiscard]] bool same_as_opened() const override { return delivered_ < changes_after_; }
 
+    // How far read() has come: 0 after a conversion read wholly in chunks.
+    [[nodiscard]] std::size_t position() const noexcept { return position_; }
+
     // Makes later rewinds fail and positioned reads impossible, as on a pipe.
     void make_pipe() noexcept { pipe_ = true; }
     // Makes every read that reaches the byte at `offset` report an error.
