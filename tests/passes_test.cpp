@@ -51,6 +51,7 @@ struct Outcome {
     Bytes image;
     PassProblem::Cause cause = PassProblem::Cause::none;
     std::uint64_t line = 0;
+    std::string reason;
     bool operator==(const Outcome&) const = default;
 };
 
@@ -63,7 +64,8 @@ Outcome convert(MemoryInput& input, std::size_t threads, bool strict = false,
     outcome.cause = passes.problem().cause;
     outcome.line = passes.problem().line;
     if (outcome.preprocessed != 0) {
-        return {outcome.preprocessed, 0, 0, -1, {}, outcome.cause, outcome.line}; // no span then
+        return {outcome.preprocessed,   0, 0, -1, {}, outcome.cause, outcome.line,
+                passes.problem().reason}; // and no span then
     }
     outcome.image.assign(static_cast<std::size_t>(outcome.high - outcome.low + 1), 0xFF);
     if (between_passes) {
@@ -125,6 +127,16 @@ TEST(TwoPasses, ChunksGiveWhatOneStreamGives) {
         {"0x1A in a middle chunk, a bad line after it", block + "S9030000FC\x1a" + later + "X\n"},
         {"a bad line in the last chunk", block + later + "S5030001FB\n"},
         {"a bad line in the first chunk", "S1\n" + block + later},
+        {"an Intel HEX file's first line", ":00000001FF\n" + block + later},
+        {"a chunk of records without data bytes", later +
+                                                      [] {
+                                                          std::string empty;
+                                                          for (int i = 0; i < 214; ++i) {
+                                                              empty += "S1030900F3\n";
+                                                          }
+                                                          return empty;
+                                                      }() +
+                                                      block},
         {"two bad lines: the first in file order counts", block + "S1\n" + later + "S5030001FB\n"},
         {"a record that ends past 0x7FFFFFFF", block + "S3097FFFFFFE0102030471\n" + later},
         {"records above 0x80000000", records(40, 0xFFFF0000) + records(40, 0xFFFE0000)},

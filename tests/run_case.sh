@@ -12,7 +12,8 @@
 #   stderr.strict (optional) the standard error expected when the runner is
 #                 asked to run the case in strict mode as well
 #                 (IMGPACK_CASE_STRICT=1 sets IMGPACK_STRICT=1 for the run;
-#                 standard output, status and files must not change)
+#                 standard output, status and files must not change);
+#                 stderr.strict.windows what a Windows build says instead
 #   status        the exit status expected
 #   NAME.expected what the file NAME must hold after the run; without
 #                 out.bin.expected, out.bin must not be created
@@ -67,6 +68,8 @@ expected_stderr=/dev/null
 [[ $imgpack == *.exe && -f stderr.windows ]] && expected_stderr=stderr.windows
 [[ -n ${IMGPACK_CASE_STRICT:-} ]] && expected_stderr=/dev/null
 [[ -n ${IMGPACK_CASE_STRICT:-} && -f stderr.strict ]] && expected_stderr=stderr.strict
+[[ -n ${IMGPACK_CASE_STRICT:-} && $imgpack == *.exe && -f stderr.strict.windows ]] &&
+    expected_stderr=stderr.strict.windows
 cmp -s actual.stderr "$expected_stderr" || fail "standard error differs:
 $(diff "$expected_stderr" actual.stderr)"
 [[ $status == "$(cat status)" ]] || fail "exit status $status, expected $(cat status)"
