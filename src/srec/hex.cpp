@@ -191,35 +191,50 @@ constexpr std::array<std::uint8_t, 256> non_digit_table = [] {
 } // namespace
 
 std::optional<std::uint8_t> hex_byte_sum(std::span<const char> text) noexcept {
+    if (text.size() % 2 != 0) {
+        return std::nullopt; // a digit without its partner
+    }
     std::size_t offset = 0;
     unsigned sum = 0;
     bool all_digits = true;
 #if defined(__SSE2__)
-    // Sixteen characters (eight bytes) at a time; the bytes sit in 16-bit
-    // lanes with zero high halves, so adding up all 16 lanes' bytes adds them.
-    __m128i sums = _mm_setzero_si128();
-    __m128i digits = _mm_set1_epi8(-1);
-    for (; offset + 16 <= text.size(); offset += 16) {
-        const __m128i chars =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + offset));
-        digits = _mm_and_si128(digits, hex_digit_mask(chars));
-        sums = _mm_add_epi64(sums, _mm_sad_epu8(pair_values(chars), _mm_setzero_si128()));
+    if (text.size() >= 16) {
+        // Sixteen characters (eight bytes) at a time; the bytes sit in 16-bit
+        // lanes with zero high halves, so adding up all 16 lanes' bytes adds them.
+        __m128i sums = _mm_setzero_si128();
+        __m128i digits = _mm_set1_epi8(-1);
+        const auto add = [&](__m128i chars, __m128i counted_lanes) {
+            digits = _mm_and_si128(digits, hex_digit_mask(chars));
+            const __m128i bytes = _mm_andnot_si128(counted_lanes, pair_values(chars));
+            sums = _mm_add_epi64(sums, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+        };
+        for (; offset + 16 <= text.size(); offset += 16) {
+            add(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + offset)),
+                _mm_setzero_si128());
+        }
+        if (offset < text.size()) {
+            // The last sixteen characters, leaving out the bytes already added.
+            const std::size_t last = text.size() - 16;
+            const auto counted = static_cast<short>((offset - last) / 2);
+            add(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + last)),
+                _mm_cmplt_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), _mm_set1_epi16(counted)));
+            offset = text.size();
+        }
+        all_digits = _mm_movemask_epi8(digits) == 0xFFFF;
+        sum = static_cast<unsigned>(_mm_cvtsi128_si32(sums)) +
+              static_cast<unsigned>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
     }
-    all_digits = _mm_movemask_epi8(digits) == 0xFFFF;
-    sum = static_cast<unsigned>(_mm_cvtsi128_si32(sums)) +
-          static_cast<unsigned>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
 #endif
     const auto& digit_of = detail::digit_table;
-    // Without a branch per character: the tail is short, its digits unpredictable.
+    // Without a branch per character: the digits are unpredictable.
     unsigned non_digits = 0;
-    for (; offset + 1 < text.size(); offset += 2) {
+    for (; offset < text.size(); offset += 2) {
         const auto high = static_cast<unsigned char>(text[offset]);
         const auto low = static_cast<unsigned char>(text[offset + 1]);
         non_digits += non_digit_table[high] + non_digit_table[low];
         sum += (digit_of[high] << 4) + digit_of[low];
     }
-    all_digits = all_digits && non_digits == 0;
-    if (!all_digits || offset != text.size()) {
+    if (!all_digits || non_digits != 0) {
         return std::nullopt;
     }
     return static_cast<std::uint8_t>(sum);
