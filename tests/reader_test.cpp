@@ -133,6 +133,7 @@ TEST(ReadSrecord, StrictlyRejectsEveryLineThatIsNotAWholeRecord) {
          "3: the count 00 is less than the 3 bytes of an S1 record's address and checksum"},
         {good + "S\n", "3: the line ends after the 'S'"},
         {good + "S9030000FC\t\n", "3: a tab is not a hexadecimal digit"},
+        {good + "S9030000gS\n", "3: 'g' is not a hexadecimal digit"}, // adds up like FC
         {good + "S803000000\n",
          "3: the count 03 is less than the 4 bytes of an S8 record's address and checksum"},
         {"\xef\xbb\xbfS9030000FC\n",
