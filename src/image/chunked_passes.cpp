@@ -165,17 +165,13 @@ int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, Record
     }
     run_each(used_, [this, &parts](std::size_t i) {
         Chunk& chunk = *chunks_[i];
-        RecordOutside record;
-        chunk.result = fill_read_buffer(chunk.stream, (*parts)[i], chunk.low, &record);
-        if (chunk.result != 0 && record.data_length > 0) { // set only for such a record
-            chunk.outside = record;
-        }
+        chunk.result = fill_read_buffer(chunk.stream, (*parts)[i], chunk.low, &chunk.outside);
     });
     for (std::size_t i = 0; i < used_; ++i) {
         const Chunk& chunk = *chunks_[i];
         if (chunk.result != 0) {
-            if (outside != nullptr && chunk.outside) {
-                *outside = *chunk.outside;
+            if (outside != nullptr) {
+                *outside = chunk.outside;
             }
             return -1;
         }

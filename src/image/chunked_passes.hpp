@@ -79,7 +79,7 @@ class ChunkedPasses {
         std::int32_t high = 0;
         int result = 0;
         StrictReading strict;
-        std::optional<RecordOutside> outside;
+        RecordOutside outside;
     };
 
     explicit ChunkedPasses(std::vector<std::unique_ptr<Chunk>> chunks)

@@ -20,10 +20,12 @@ int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high);
 int preprocess_input_strictly(TextStream& input, std::int32_t& low, std::int32_t& high,
                               StrictReading& strict);
 
-// A data record whose bytes do not all lie inside the read buffer.
+// A data record whose bytes do not all lie inside the read buffer; such a
+// record always has data bytes, so a length of 0 means there was none.
 struct RecordOutside {
     std::int32_t address = 0;
     std::int32_t data_length = 0;
+    [[nodiscard]] bool found() const noexcept { return data_length > 0; }
 };
 
 // The fill pass: reads `input` again from its start and copies the bytes of

@@ -67,7 +67,7 @@ int TwoPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
         problem_.cause = PassProblem::Cause::cannot_reread; // a pipe: read once, and gone
     } else if (!unchanged) {
         problem_.cause = PassProblem::Cause::changed;
-    } else if (outside.data_length > 0) { // set only for such a record
+    } else if (outside.found()) {
         problem_.cause = PassProblem::Cause::record_outside;
         problem_.record = outside;
     } else {

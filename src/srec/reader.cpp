@@ -6,7 +6,6 @@
 #include <cassert>
 #include <cstdio>
 #include <initializer_list>
-#include <numeric>
 
 namespace imgpack {
 
@@ -224,15 +223,12 @@ std::string strict_rejection(std::string_view line, bool first_line) {
                       count, needed, type);
         return text.data();
     }
-    // The count byte, the address, the data and the checksum; at most 126.
-    std::array<std::uint8_t, record_data_capacity> bytes; // NOLINT: hex_bytes fills the used part
-    const std::span<std::uint8_t> used = std::span(bytes).first(count + 1);
-    hex_bytes(hex, used);
-    const auto sum = std::accumulate(used.begin(), used.end() - 1, 0U);
-    const auto expected = static_cast<std::uint8_t>(~sum);
-    if (used.back() != expected) {
+    // The digits are all hexadecimal here, so both parts add up.
+    const auto checksum = static_cast<std::uint8_t>(hex_value<1>(line.data() + line.size() - 2));
+    const auto expected = static_cast<std::uint8_t>(~*hex_byte_sum(hex.substr(0, hex.size() - 2)));
+    if (checksum != expected) {
         std::snprintf(text.data(), text.size(), "checksum is %02X, the record's bytes give %02X",
-                      used.back(), expected);
+                      checksum, expected);
         return text.data();
     }
     return {};
