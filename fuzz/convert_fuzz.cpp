@@ -138,7 +138,7 @@ void check(bool agreed) {
 // The two passes under test, on one stream or in chunks.
 struct Passes {
     std::function<int(std::int32_t&, std::int32_t&, imgpack::StrictReading*)> preprocess;
-    std::function<int(std::span<std::uint8_t>, std::int32_t)> fill;
+    std::function<int(std::span<std::uint8_t>, std::int32_t, imgpack::Coverage*)> fill;
 };
 
 void compare_conversion(const std::vector<Record>& records, bool strict, const Passes& passes) {
@@ -148,7 +148,9 @@ void compare_conversion(const std::vector<Record>& records, bool strict, const P
     std::uint64_t complete_lines = 0;
     for (; good < records.size(); ++good) {
         const Record& r = records[good];
-        if (r.result != imgpack::srec_decoded || (strict && !r.well_formed)) {
+        // Strict mode also refuses data records from 0x80000000 up.
+        if (r.result != imgpack::srec_decoded ||
+            (strict && (!r.well_formed || (r.kind == RecordKind::data && r.address < 0)))) {
             break;
         }
         complete_lines += r.complete ? 1 : 0;
@@ -174,6 +176,7 @@ void compare_conversion(const std::vector<Record>& records, bool strict, const P
         return; // the driver refuses the size; large images are left out to keep fuzzing fast
     }
     std::vector<std::uint8_t> expected(static_cast<std::size_t>(size), 0xFF);
+    std::vector<bool> written(expected.size());
     int expected_result = 0;
     for (const Record& r : records) {
         const std::int64_t offset = std::int64_t{r.address} - low;
@@ -184,12 +187,29 @@ void compare_conversion(const std::vector<Record>& records, bool strict, const P
             expected_result = -1;
             break;
         }
-        std::copy(r.data.begin(), r.data.end(),
-                  expected.begin() + static_cast<std::ptrdiff_t>(offset));
+        const auto at = static_cast<std::size_t>(offset);
+        for (std::size_t i = 0; strict && i < r.data.size(); ++i) {
+            expected_result = written[at + i] && expected[at + i] != r.data[i] ? -1 : 0;
+            if (expected_result != 0) {
+                break; // strict mode refuses a byte written twice differently
+            }
+        }
+        if (expected_result != 0) {
+            break;
+        }
+        for (std::size_t i = 0; i < r.data.size(); ++i) {
+            expected[at + i] = r.data[i];
+            written[at + i] = true;
+        }
     }
     std::vector<std::uint8_t> image(expected.size(), 0xFF);
-    check(passes.fill(image, low) == expected_result);
+    auto coverage = imgpack::Coverage::allocate(image.size());
+    check(coverage.has_value());
+    check(passes.fill(image, low, strict ? &*coverage : nullptr) == expected_result);
     check(expected_result != 0 || image == expected);
+    for (std::size_t i = 0; strict && expected_result == 0 && i < written.size(); ++i) {
+        check(coverage->test(i) == written[i]);
+    }
 }
 
 // Where to cut: 1 to 7 offsets taken from the hash, in rising order.
@@ -217,15 +237,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const bool strict : {false, true}) {
         imgpack::test::MemoryInput one(input.bytes, input.max_read);
         imgpack::TextStream stream(one, input.block_size);
-        compare_conversion(records, strict,
-                           {[&](std::int32_t& low, std::int32_t& high, imgpack::StrictReading* s) {
-                                return s != nullptr ? imgpack::preprocess_input_strictly(
-                                                          stream, low, high, *s)
-                                                    : imgpack::preprocess_input(stream, low, high);
-                            },
-                            [&](std::span<std::uint8_t> image, std::int32_t low) {
-                                return imgpack::fill_read_buffer(stream, image, low);
-                            }});
+        compare_conversion(
+            records, strict,
+            {[&](std::int32_t& low, std::int32_t& high, imgpack::StrictReading* s) {
+                 return s != nullptr ? imgpack::preprocess_input_strictly(stream, low, high, *s)
+                                     : imgpack::preprocess_input(stream, low, high);
+             },
+             [&](std::span<std::uint8_t> image, std::int32_t low, imgpack::Coverage* coverage) {
+                 if (coverage == nullptr) {
+                     return imgpack::fill_read_buffer(stream, image, low);
+                 }
+                 imgpack::FillCheck checked{imgpack::CoverageView(*coverage, 0), true, {}, {}};
+                 return imgpack::fill_read_buffer_checked(stream, image, low, checked);
+             }});
 
         imgpack::test::MemoryInput whole(input.bytes, input.max_read);
         auto chunks = imgpack::ChunkedPasses::split_at(whole, cuts_for(input));
@@ -235,8 +259,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 {[&](std::int32_t& low, std::int32_t& high, imgpack::StrictReading* s) {
                      return chunks->preprocess(low, high, s);
                  },
-                 [&](std::span<std::uint8_t> image, std::int32_t low) {
-                     return chunks->fill(image, low);
+                 [&](std::span<std::uint8_t> image, std::int32_t low, imgpack::Coverage* coverage) {
+                     if (coverage == nullptr) {
+                         return chunks->fill(image, low);
+                     }
+                     imgpack::FillCheck checked{imgpack::CoverageView(*coverage, 0), true, {}, {}};
+                     return chunks->fill_checked(image, low, *coverage, checked);
                  }});
         }
     }

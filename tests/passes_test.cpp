@@ -71,9 +71,13 @@ Outcome convert(MemoryInput& input, std::size_t threads, bool strict = false,
     if (between_passes) {
         between_passes();
     }
-    outcome.filled = passes.fill(outcome.image, outcome.low);
+    // Strict mode records the bytes written, to refuse contradicting records.
+    auto coverage = Coverage::allocate(outcome.image.size());
+    outcome.filled = passes.fill(outcome.image, outcome.low, strict ? &*coverage : nullptr);
     EXPECT_EQ(input.position() == 0, threads > 1) << "read in chunks exactly when asked to";
     outcome.cause = passes.problem().cause;
+    outcome.line = passes.problem().contradiction.line;
+    outcome.reason = std::to_string(passes.problem().contradiction.address);
     if (outcome.filled != 0) {
         outcome.image.clear(); // what a failed pass leaves is not part of its result
     }
@@ -139,6 +143,9 @@ TEST(TwoPasses, ChunksGiveWhatOneStreamGives) {
                                                       block},
         {"two bad lines: the first in file order counts", block + "S1\n" + later + "S5030001FB\n"},
         {"a record that ends past 0x7FFFFFFF", block + "S3097FFFFFFE0102030471\n" + later},
+        {"contradicting records in two chunks: the first in file order counts",
+         block + records(50, 0x1108) + later + records(3, 0x0808)},
+        {"a record contradicting one in an earlier chunk", block + later + records(3, 0x1008)},
         {"records above 0x80000000", records(40, 0xFFFF0000) + records(40, 0xFFFE0000)},
     };
     for (const auto& [name, input] : inputs) {

@@ -1,5 +1,6 @@
 #include "cli/run.hpp"
 
+#include "image/coverage.hpp"
 #include "image/read_buffer.hpp"
 #include "image/two_passes.hpp"
 #include "platform/file_source.hpp"
@@ -102,16 +103,30 @@ std::string allocation_reason(std::int32_t low, std::int32_t high, std::int32_t 
     return span + "the image would be 2 GiB or larger";
 }
 
+std::string past_top_reason(const DataRecord& record) {
+    return "the record at " + hex32(record.address) + " with " +
+           std::to_string(record.data_length) +
+           " data bytes ends past address 0x7FFFFFFF, outside the image";
+}
+
+std::string contradiction_reason(const Contradiction& contradiction) {
+    std::array<char, 96> text{};
+    std::snprintf(
+        text.data(), text.size(), "the byte at 0x%08X is %02X here, %02X in an earlier record",
+        static_cast<unsigned>(contradiction.address), contradiction.here, contradiction.earlier);
+    return text.data();
+}
+
 std::string fill_reason(const PassProblem& problem) {
     switch (problem.cause) {
     case PassProblem::Cause::changed:
         return "the file changed while it was being converted";
     case PassProblem::Cause::cannot_reread:
         return "the input cannot be read a second time (a pipe or FIFO); convert a regular file";
+    case PassProblem::Cause::contradiction:
+        return contradiction_reason(problem.contradiction);
     case PassProblem::Cause::record_outside:
-        return "the record at " + hex32(problem.record.address) + " with " +
-               std::to_string(problem.record.data_length) +
-               " data bytes ends past address 0x7FFFFFFF, outside the image";
+        return past_top_reason({problem.record.address, problem.record.data_length});
     default:
         return "reading the file failed";
     }
@@ -165,17 +180,31 @@ int convert(const char* in_filename, const char* out_filename, bool verbose,
     if (run.read_buffer_size >= 0) {
         run.read_buffer = ReadBuffer::allocate(static_cast<std::size_t>(run.read_buffer_size));
     }
-    if (!run.read_buffer) {
-        return messages.fail("Cannot allocate read buffer\n", in_filename,
-                             allocation_reason(run.LowAddr, run.HiAddr, run.read_buffer_size));
+    // Strict mode refuses a byte written twice with different values, so it
+    // records which bytes the records wrote.
+    std::optional<Coverage> coverage;
+    if (run.read_buffer && messages.strict()) {
+        coverage = Coverage::allocate(run.read_buffer->bytes().size());
+    }
+    if (!run.read_buffer || (messages.strict() && !coverage)) {
+        const auto& past_top = passes.record_past_top();
+        return messages.fail(
+            "Cannot allocate read buffer\n", in_filename,
+            past_top ? past_top_reason(*past_top)
+                     : allocation_reason(run.LowAddr, run.HiAddr, run.read_buffer_size));
     }
     if (run.verbose) {
         Messages::say("Read buffer successfully allocated.\n");
     }
 
-    if (passes.fill(run.read_buffer->bytes(), run.LowAddr) != 0) {
-        return messages.fail("Cannot fill read buffer\n", in_filename,
-                             fill_reason(passes.problem()));
+    if (passes.fill(run.read_buffer->bytes(), run.LowAddr, coverage ? &*coverage : nullptr) != 0) {
+        const PassProblem& problem = passes.problem();
+        return messages.fail("Cannot fill read buffer\n",
+                             problem.cause == PassProblem::Cause::contradiction
+                                 ? std::string(in_filename) + ":" +
+                                       std::to_string(problem.contradiction.line)
+                                 : std::string(in_filename),
+                             fill_reason(problem));
     }
     if (run.verbose) {
         Messages::say("Read buffer successfully filled.\n");

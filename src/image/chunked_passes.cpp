@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstring>
 #include <numeric>
 #include <thread>
@@ -97,6 +98,9 @@ std::optional<ChunkedPasses> ChunkedPasses::split_at(const Input& input,
 }
 
 int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high, StrictReading* strict) {
+    for (auto& chunk : chunks_) {
+        chunk->strict.refuse_high_addresses = strict == nullptr || strict->refuse_high_addresses;
+    }
     run_each(chunks_.size(), [this, strict](std::size_t i) {
         Chunk& chunk = *chunks_[i];
         chunk.result = strict != nullptr ? preprocess_input_strictly(chunk.stream, chunk.low,
@@ -118,6 +122,9 @@ int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high, StrictReadi
         }
         low = std::min(low, chunk.low);
         high = std::max(high, chunk.high);
+        if (strict != nullptr && !strict->past_top) {
+            strict->past_top = chunk.strict.past_top;
+        }
         if (chunk.stream.met_end_of_text()) {
             used_ = i + 1; // nothing after the 0x1A is part of the input
             break;
@@ -153,30 +160,79 @@ ChunkedPasses::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) 
     return parts;
 }
 
-int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutside* outside) {
+template <typename FillPart>
+int ChunkedPasses::fill_with(std::span<std::uint8_t> buffer, std::int32_t low,
+                             const FillPart& fill_part) {
+    for (std::size_t i = 0; i < used_; ++i) {
+        chunks_[i]->result = 0;
+    }
     const auto parts = disjoint_parts(buffer, low);
     if (!parts) {
         for (std::size_t i = 0; i < used_; ++i) {
-            if (fill_read_buffer(chunks_[i]->stream, buffer, low, outside) != 0) {
+            Chunk& chunk = *chunks_[i];
+            chunk.result = fill_part(chunk, buffer, low);
+            if (chunk.result != 0) {
                 return -1;
             }
         }
         return 0;
     }
-    run_each(used_, [this, &parts](std::size_t i) {
+    run_each(used_, [this, &parts, &fill_part](std::size_t i) {
         Chunk& chunk = *chunks_[i];
-        chunk.result = fill_read_buffer(chunk.stream, (*parts)[i], chunk.low, &chunk.outside);
+        chunk.result = fill_part(chunk, (*parts)[i], chunk.low);
     });
     for (std::size_t i = 0; i < used_; ++i) {
-        const Chunk& chunk = *chunks_[i];
-        if (chunk.result != 0) {
-            if (outside != nullptr) {
-                *outside = chunk.outside;
-            }
+        if (chunks_[i]->result != 0) {
             return -1;
         }
     }
     return 0;
+}
+
+const ChunkedPasses::Chunk& ChunkedPasses::first_failed() const {
+    const auto failed =
+        std::find_if(chunks_.begin(), chunks_.begin() + static_cast<std::ptrdiff_t>(used_),
+                     [](const auto& chunk) { return chunk->result != 0; });
+    assert(failed != chunks_.begin() + static_cast<std::ptrdiff_t>(used_));
+    return **failed;
+}
+
+int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutside* outside) {
+    for (std::size_t i = 0; i < used_; ++i) {
+        chunks_[i]->outside = {};
+    }
+    const int result = fill_with(buffer, low, [](Chunk& chunk, auto part, std::int32_t part_low) {
+        return fill_read_buffer(chunk.stream, part, part_low, &chunk.outside);
+    });
+    if (result != 0 && outside != nullptr) {
+        *outside = first_failed().outside;
+    }
+    return result;
+}
+
+int ChunkedPasses::fill_checked(std::span<std::uint8_t> buffer, std::int32_t low,
+                                Coverage& coverage, FillCheck& check) {
+    for (std::size_t i = 0; i < used_; ++i) {
+        chunks_[i]->check.emplace(
+            FillCheck{CoverageView(coverage, 0), check.refuse_contradictions, {}, {}});
+    }
+    const int result = fill_with(buffer, low, [&](Chunk& chunk, auto part, std::int32_t part_low) {
+        chunk.check->coverage =
+            CoverageView(coverage, static_cast<std::size_t>(part.data() - buffer.data()));
+        return fill_read_buffer_checked(chunk.stream, part, part_low, *chunk.check);
+    });
+    if (result != 0) {
+        const Chunk& failed = first_failed();
+        check.outside = failed.check->outside;
+        check.contradiction = failed.check->contradiction;
+        if (check.contradiction.found()) {
+            // Every chunk before the first that failed read all of its lines.
+            for (std::size_t i = 0; chunks_[i].get() != &failed; ++i) {
+                check.contradiction.line += chunks_[i]->stream.complete_lines();
+            }
+        }
+    }
+    return result;
 }
 
 bool ChunkedPasses::RangeSource::rewind() {

@@ -52,6 +52,12 @@ class ChunkedPasses {
     // since it was opened fails the pass, as it does on one thread.
     int fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutside* outside = nullptr);
 
+    // The fill pass with fill_read_buffer_checked(): `coverage` covers all of
+    // `buffer`; check.coverage is not used. A contradiction is the first in
+    // file order, and its line is numbered in the whole input.
+    int fill_checked(std::span<std::uint8_t> buffer, std::int32_t low, Coverage& coverage,
+                     FillCheck& check);
+
   private:
     // The bytes of the input from `begin` up to `end` (or to the end of the
     // input), read with read_at(), so that several ranges can be read at once.
@@ -80,7 +86,16 @@ class ChunkedPasses {
         int result = 0;
         StrictReading strict;
         RecordOutside outside;
+        std::optional<FillCheck> check;
     };
+
+    // The fill pass, with `fill_part(chunk, part, low)` filling one chunk's
+    // part of the image (all of `buffer` where the chunks' spans overlap).
+    // The first chunk in file order whose last fill pass failed.
+    [[nodiscard]] const Chunk& first_failed() const;
+
+    template <typename FillPart>
+    int fill_with(std::span<std::uint8_t> buffer, std::int32_t low, const FillPart& fill_part);
 
     explicit ChunkedPasses(std::vector<std::unique_ptr<Chunk>> chunks)
         : chunks_(std::move(chunks)), used_(chunks_.size()) {}

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
 
 namespace imgpack {
 
@@ -68,8 +69,13 @@ int preprocess_input_strictly(TextStream& input, std::int32_t& low, std::int32_t
         });
 }
 
-int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
-                     RecordOutside* outside) {
+namespace {
+
+// The fill pass, handing each data record's bytes to `place(offset, bytes)`,
+// which returns false to stop the pass.
+template <typename Place>
+int fill_with(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
+              RecordOutside* outside, const Place& place) {
     // Unlike the first pass, this one starts at the end of the input: without
     // a rewind there would be nothing left to read.
     if (!input.rewind()) {
@@ -98,9 +104,57 @@ int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int
             }
             return -1;
         }
-        std::memcpy(buffer.data() + offset, data.data(), length);
+        if (!place(offset, std::span<const std::uint8_t>(data.data(), length))) {
+            return -1;
+        }
     }
     return 0;
+}
+
+// The first byte of `bytes` that differs from a byte already written at
+// `offset` on, or nullopt when they all agree.
+std::optional<std::size_t> first_contradiction(std::span<const std::uint8_t> image,
+                                               std::size_t offset,
+                                               std::span<const std::uint8_t> bytes,
+                                               const CoverageView& coverage) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (image[offset + i] != bytes[i] && coverage.test(offset + i)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
+                     RecordOutside* outside) {
+    return fill_with(input, buffer, low, outside,
+                     [buffer](std::size_t offset, std::span<const std::uint8_t> bytes) {
+                         std::memcpy(buffer.data() + offset, bytes.data(), bytes.size());
+                         return true;
+                     });
+}
+
+int fill_read_buffer_checked(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
+                             FillCheck& check) {
+    return fill_with(
+        input, buffer, low, &check.outside,
+        [&](std::size_t offset, std::span<const std::uint8_t> bytes) {
+            // Most records land on bytes no record wrote before.
+            if (check.refuse_contradictions && check.coverage.any(offset, bytes.size())) {
+                if (const auto at = first_contradiction(buffer, offset, bytes, check.coverage)) {
+                    check.contradiction = {
+                        input.last_line_number(),
+                        wrapping_add(low, static_cast<std::int32_t>(offset + *at)), bytes[*at],
+                        buffer[offset + *at]};
+                    return false;
+                }
+            }
+            std::memcpy(buffer.data() + offset, bytes.data(), bytes.size());
+            check.coverage.mark(offset, bytes.size());
+            return true;
+        });
 }
 
 } // namespace imgpack

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/coverage.hpp"
 #include "srec/reader.hpp"
 #include "srec/text_stream.hpp"
 
@@ -36,5 +37,29 @@ struct RecordOutside {
 // given, tells which record it was).
 int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
                      RecordOutside* outside = nullptr);
+
+// A byte that a later record gives another value than an earlier one did.
+struct Contradiction {
+    std::uint64_t line = 0; // the later record's line in its stream, from 1; 0 for none
+    std::int32_t address = 0;
+    std::uint8_t here = 0;    // the later record's value
+    std::uint8_t earlier = 0; // the value an earlier record wrote
+    [[nodiscard]] bool found() const noexcept { return line != 0; }
+};
+
+// What the fill pass keeps track of when the bytes records wrote are recorded.
+struct FillCheck {
+    CoverageView coverage;              // marks every byte a record writes
+    bool refuse_contradictions = false; // fail at a byte written twice differently
+    RecordOutside outside;
+    Contradiction contradiction;
+};
+
+// fill_read_buffer() that also marks in `check.coverage` every byte a record
+// writes and, with `check.refuse_contradictions`, fails at the first record
+// that gives an already written byte another value (leaving that record
+// unwritten and `check.contradiction` saying where).
+int fill_read_buffer_checked(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
+                             FillCheck& check);
 
 } // namespace imgpack

@@ -43,6 +43,7 @@ int TwoPasses::preprocess(std::int32_t& low, std::int32_t& high) {
     } else {
         result = preprocess_input(*stream_, low, high);
     }
+    past_top_ = strict.past_top;
     if (result != 0) {
         const bool read_error = strict_ && strict.reason.empty();
         problem_.cause = read_error ? PassProblem::Cause::read_error : PassProblem::Cause::bad_line;
@@ -52,11 +53,21 @@ int TwoPasses::preprocess(std::int32_t& low, std::int32_t& high) {
     return result;
 }
 
-int TwoPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
+int TwoPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage) {
     problem_ = {};
     RecordOutside outside;
-    const int result = chunks_ ? chunks_->fill(buffer, low, &outside)
-                               : fill_read_buffer(*stream_, buffer, low, &outside);
+    Contradiction contradiction;
+    int result = 0;
+    if (coverage != nullptr) {
+        FillCheck check{CoverageView(*coverage, 0), strict_, {}, {}};
+        result = chunks_ ? chunks_->fill_checked(buffer, low, *coverage, check)
+                         : fill_read_buffer_checked(*stream_, buffer, low, check);
+        outside = check.outside;
+        contradiction = check.contradiction;
+    } else {
+        result = chunks_ ? chunks_->fill(buffer, low, &outside)
+                         : fill_read_buffer(*stream_, buffer, low, &outside);
+    }
     // A file rewritten during the pass may have given lines from before and
     // after the change, none of them rejected: only its state tells.
     const bool unchanged = input_.same_as_opened();
@@ -67,6 +78,9 @@ int TwoPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low) {
         problem_.cause = PassProblem::Cause::cannot_reread; // a pipe: read once, and gone
     } else if (!unchanged) {
         problem_.cause = PassProblem::Cause::changed;
+    } else if (contradiction.found()) {
+        problem_.cause = PassProblem::Cause::contradiction;
+        problem_.contradiction = contradiction;
     } else if (outside.found()) {
         problem_.cause = PassProblem::Cause::record_outside;
         problem_.record = outside;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image/chunked_passes.hpp"
+#include "image/coverage.hpp"
 #include "image/passes.hpp"
 #include "srec/byte_source.hpp"
 #include "srec/text_stream.hpp"
@@ -32,11 +33,13 @@ struct PassProblem {
         cannot_reread,  // the input cannot be read a second time (a pipe)
         changed,        // the input is no longer the file that was opened
         record_outside, // a record's bytes fall outside the image: `record`
+        contradiction,  // a record gives a written byte another value: `contradiction`
     };
     Cause cause = Cause::none;
     std::uint64_t line = 0; // the rejected line's number in the file, from 1
     std::string reason;     // why the line was rejected
     RecordOutside record;
+    Contradiction contradiction;
 };
 
 // The two passes over one input, on one thread or, for a large regular file,
@@ -52,11 +55,20 @@ class TwoPasses {
 
     // preprocess_input() over the whole input; 0 or -1.
     int preprocess(std::int32_t& low, std::int32_t& high);
-    // fill_read_buffer() over the whole input; 0 or -1.
-    int fill(std::span<std::uint8_t> buffer, std::int32_t low);
+    // fill_read_buffer() over the whole input; 0 or -1. With `coverage` (as
+    // large as `buffer`), every byte a record writes is marked in it, and in
+    // strict mode a record that gives a written byte another value fails the
+    // pass.
+    int fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage = nullptr);
 
     // Why the last pass failed.
     [[nodiscard]] const PassProblem& problem() const noexcept { return problem_; }
+
+    // In strict mode, after the preprocess pass: the first data record whose
+    // bytes run on past 0x7FFFFFFF, which no image can hold.
+    [[nodiscard]] const std::optional<DataRecord>& record_past_top() const noexcept {
+        return past_top_;
+    }
 
   private:
     Input& input_;
@@ -64,6 +76,7 @@ class TwoPasses {
     std::optional<ChunkedPasses> chunks_;
     std::optional<TextStream> stream_;
     PassProblem problem_;
+    std::optional<DataRecord> past_top_;
 };
 
 } // namespace imgpack

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cassert>
+#include <climits>
 #include <cstdio>
 #include <initializer_list>
 
@@ -162,6 +163,14 @@ std::string first_line_reason(std::string_view line) {
     if (line.starts_with("\xef\xbb\xbf")) {
         return "the file starts with a byte-order mark; save it without one";
     }
+    // A carriage return and a line feed come as a line feed alone, so a
+    // carriage return with more after it in the first line ends a record by
+    // itself.
+    if (const std::size_t cr = line.find('\r');
+        line.starts_with('S') && cr != std::string_view::npos && cr + 1 < line.size()) {
+        return "the lines end in a carriage return alone; save the file with LF or CR LF line "
+               "ends";
+    }
     return {};
 }
 
@@ -172,6 +181,11 @@ constexpr std::array<std::size_t, 10> address_bytes{2, 2, 3, 4, 0, 0, 0, 4, 3, 2
 // Why `line` is not a whole, well-formed S-record, or an empty string when it
 // is one.
 std::string strict_rejection(std::string_view line, bool first_line) {
+    // A file of another kind is told by its first bytes, however long its
+    // first line runs.
+    if (std::string reason = first_line ? first_line_reason(line) : ""; !reason.empty()) {
+        return reason;
+    }
     if (line.size() > longest_record_line) {
         return "line longer than 254 characters";
     }
@@ -179,9 +193,6 @@ std::string strict_rejection(std::string_view line, bool first_line) {
         return "blank line";
     }
     if (line[0] != 'S') {
-        if (std::string reason = first_line ? first_line_reason(line) : ""; !reason.empty()) {
-            return reason;
-        }
         return line[0] == 's' ? "a record starts with an upper-case 'S', not 's'"
                               : join({"a record starts with 'S', not ", describe(line[0])});
     }
@@ -250,6 +261,22 @@ bool well_formed(std::string_view line) {
            hex_byte_sum(line.substr(count_position)) == 0xFF;
 }
 
+std::string high_address_reason(std::int32_t address) {
+    std::array<char, 200> text{};
+    std::snprintf(text.data(), text.size(),
+                  "the record at 0x%08X is at or above 0x80000000, where addresses count as "
+                  "negative and the image would wrap (see HIGH ADDRESSES in imgpack(1))",
+                  static_cast<unsigned>(address));
+    return text.data();
+}
+
+// True when the record's last byte lies past 0x7FFFFFFF, where its 32-bit end
+// address wraps.
+bool ends_past_top(const DataRecord& record) {
+    return record.address >= 0 && record.data_length > 0 &&
+           std::int64_t{record.address} + record.data_length - 1 > INT32_MAX;
+}
+
 } // namespace
 
 int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& address,
@@ -270,8 +297,22 @@ int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& add
         return srec_failed;
     }
     // A well-formed record lies wholly before its line end.
-    const int result = decode_fields(line, kind, address, data_length, {});
+    RecordKind decoded_kind = RecordKind::header;
+    DataRecord record;
+    const int result = decode_fields(line, decoded_kind, record.address, record.data_length, {});
     assert(result == srec_decoded);
+    if (decoded_kind == RecordKind::data) {
+        if (record.address < 0 && strict.refuse_high_addresses) {
+            strict.reason = high_address_reason(record.address);
+            return srec_failed;
+        }
+        if (!strict.past_top && ends_past_top(record)) {
+            strict.past_top = record;
+        }
+        address = record.address;
+        data_length = record.data_length;
+    }
+    kind = decoded_kind;
     if (raw.has_line_feed) {
         ++strict.complete_lines;
     }

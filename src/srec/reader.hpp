@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +22,13 @@ enum class RecordKind : int {
 // holds more than 124.
 inline constexpr std::size_t record_data_capacity = 128;
 using RecordData = std::span<std::uint8_t, record_data_capacity>;
+
+// Where a data record lies: its load address and its number of data bytes.
+struct DataRecord {
+    std::int32_t address = 0;
+    std::int32_t data_length = 0;
+    friend bool operator==(const DataRecord&, const DataRecord&) = default;
+};
 
 // Results of read_srecord().
 inline constexpr int srec_decoded = 0;
@@ -43,15 +51,22 @@ int scan_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
 // and why the last rejected line was rejected.
 struct StrictReading {
     bool at_file_start = true; // the stream's first line is the file's first line
+    // Data records from 0x80000000 up count as negative addresses and make the
+    // image wrap, so they are refused unless the caller places the image itself.
+    bool refuse_high_addresses = true;
     std::uint64_t complete_lines = 0;
     std::string reason; // empty after a read error
+    // The first data record whose bytes run on past 0x7FFFFFFF: its end wraps,
+    // so it never widens the span and cannot be placed in the image.
+    std::optional<DataRecord> past_top;
 };
 
 // Like scan_srecord(), and rejecting every line it rejects, but also every
 // line that is not a whole, well-formed S-record: after "S" and the type
 // digit only hexadecimal digits, exactly 4 + 2 * count characters before the
 // line end, a count that covers at least the address and the checksum, and a
-// checksum that matches. On srec_failed `strict.reason` says why, and the
+// checksum that matches, and (with strict.refuse_high_addresses) a data
+// record below 0x80000000. On srec_failed `strict.reason` says why, and the
 // rejected line is number strict.complete_lines + 1.
 int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& address,
                           std::int32_t& data_length, StrictReading& strict);

@@ -132,6 +132,8 @@ int TextStream::next_line_general(RawLine& line) {
         }
     }
     begin_ += consumed;
+    last_line_number_ = complete_lines_ + 1;
+    complete_lines_ += line.has_line_feed ? 1 : 0;
     return static_cast<int>(line.length());
 }
 
@@ -154,6 +156,8 @@ bool TextStream::rewind() {
     source_done_ = false;
     met_end_of_text_ = false;
     at_end_ = false;
+    complete_lines_ = 0;
+    last_line_number_ = 0;
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "srec/byte_source.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 
@@ -60,6 +61,7 @@ class TextStream {
             const std::size_t before = find_line_feed(start);
             if (before < max_line_chars) {
                 begin_ += take_line_to_feed(start, before, line);
+                last_line_number_ = ++complete_lines_;
                 return static_cast<int>(line.length());
             }
         }
@@ -67,6 +69,12 @@ class TextStream {
     }
 
     [[nodiscard]] bool at_end() const noexcept { return at_end_; }
+
+    // The lines delivered since the start that ended in a line feed.
+    [[nodiscard]] std::uint64_t complete_lines() const noexcept { return complete_lines_; }
+    // The number of the line (from 1) that the last read delivered, or a
+    // piece of it.
+    [[nodiscard]] std::uint64_t last_line_number() const noexcept { return last_line_number_; }
 
     // True once the stream has met a byte 0x1A, which ends the input for good.
     [[nodiscard]] bool met_end_of_text() const noexcept { return met_end_of_text_; }
@@ -115,6 +123,8 @@ class TextStream {
     bool source_done_ = false; // end of file or 0x1A reached in the raw bytes
     bool met_end_of_text_ = false;
     bool at_end_ = false;
+    std::uint64_t complete_lines_ = 0;
+    std::uint64_t last_line_number_ = 0;
 };
 
 } // namespace imgpack
