@@ -178,87 +178,133 @@ std::string first_line_reason(std::string_view line) {
 // that are not read.
 constexpr std::array<std::size_t, 10> address_bytes{2, 2, 3, 4, 0, 0, 0, 4, 3, 2};
 
-// Why `line` is not a whole, well-formed S-record, or an empty string when it
-// is one.
-std::string strict_rejection(std::string_view line, bool first_line) {
-    // A file of another kind is told by its first bytes, however long its
-    // first line runs.
-    if (std::string reason = first_line ? first_line_reason(line) : ""; !reason.empty()) {
-        return reason;
-    }
+// The ways a line can fail to be a whole, well-formed record, in the order
+// they are tested.
+enum class Rejection {
+    none,
+    too_long,
+    blank,
+    not_s,
+    ends_after_s,
+    type_not_digit,
+    type_4,
+    count_record,
+    not_hex_digit,
+    ends_before_count,
+    length_not_count,
+    count_too_small,
+    wrong_checksum,
+};
+
+// The one statement of the strict rules: the first one `line` breaks, or
+// Rejection::none. It is the fast test of every line, so a well-formed record
+// costs one pass over its digits, which checks them and adds up the bytes.
+Rejection check_record(std::string_view line) noexcept {
     if (line.size() > longest_record_line) {
-        return "line longer than 254 characters";
+        return Rejection::too_long;
     }
     if (line.empty()) {
-        return "blank line";
+        return Rejection::blank;
     }
     if (line[0] != 'S') {
-        return line[0] == 's' ? "a record starts with an upper-case 'S', not 's'"
-                              : join({"a record starts with 'S', not ", describe(line[0])});
+        return Rejection::not_s;
     }
     if (line.size() < count_position) {
-        return "the line ends after the 'S'";
+        return Rejection::ends_after_s;
     }
     const char type = line[type_position];
     if (type < '0' || type > '9') {
-        return join({"the record type is ", describe(type), ", not a digit"});
+        return Rejection::type_not_digit;
     }
     if (type == '4') {
-        return "S4 records are not read";
+        return Rejection::type_4;
     }
     if (type == '5' || type == '6') {
-        return join({"S", std::string_view(&type, 1),
-                     " record-count records are not read (srec_cat: add -disable=data-count)"});
+        return Rejection::count_record;
     }
     const std::string_view hex = line.substr(count_position);
-    if (const std::size_t bad = find_non_hex_digit(hex); bad < hex.size()) {
-        return join({describe(hex[bad]), " is not a hexadecimal digit"});
+    const std::optional<std::uint8_t> sum = hex_byte_sum(hex);
+    // No sum: a character that is not a digit, or an odd number of them,
+    // which the length rule below refuses.
+    if (!sum && find_non_hex_digit(hex) < hex.size()) {
+        return Rejection::not_hex_digit;
     }
     if (line.size() < address_position) {
-        return "the line ends before its count";
+        return Rejection::ends_before_count;
     }
-    std::array<char, 160> text{};
     const std::size_t count = hex_value<1>(line.data() + count_position);
-    const std::size_t after_count = line.size() - address_position;
-    if (after_count != 2 * count) {
-        std::snprintf(text.data(), text.size(),
-                      "the count %02zX needs %zu characters after it, the line has %zu", count,
-                      2 * count, after_count);
-        return text.data();
+    if (line.size() - address_position != 2 * count) {
+        return Rejection::length_not_count;
     }
-    const std::size_t needed = address_bytes[static_cast<std::size_t>(type - '0')] + 1;
-    if (count < needed) {
-        std::snprintf(text.data(), text.size(),
-                      "the count %02zX is less than the %zu bytes of an S%c record's address and "
-                      "checksum",
-                      count, needed, type);
-        return text.data();
+    if (count <= address_bytes[static_cast<std::size_t>(type - '0')]) {
+        return Rejection::count_too_small;
     }
-    // The digits are all hexadecimal here, so both parts add up.
-    const auto checksum = static_cast<std::uint8_t>(hex_value<1>(line.data() + line.size() - 2));
-    const auto expected = static_cast<std::uint8_t>(~*hex_byte_sum(hex.substr(0, hex.size() - 2)));
-    if (checksum != expected) {
+    return sum == 0xFF ? Rejection::none : Rejection::wrong_checksum;
+}
+
+// Why `line` broke `rule`, in words.
+std::string explain(Rejection rule, std::string_view line) {
+    std::array<char, 160> text{};
+    const auto number = [&line](std::size_t position) {
+        return static_cast<std::size_t>(hex_value<1>(line.data() + position));
+    };
+    switch (rule) {
+    case Rejection::none:
+        break;
+    case Rejection::too_long:
+        return "line longer than 254 characters";
+    case Rejection::blank:
+        return "blank line";
+    case Rejection::not_s:
+        return line[0] == 's' ? "a record starts with an upper-case 'S', not 's'"
+                              : join({"a record starts with 'S', not ", describe(line[0])});
+    case Rejection::ends_after_s:
+        return "the line ends after the 'S'";
+    case Rejection::type_not_digit:
+        return join({"the record type is ", describe(line[type_position]), ", not a digit"});
+    case Rejection::type_4:
+        return "S4 records are not read";
+    case Rejection::count_record:
+        return join({"S", line.substr(type_position, 1),
+                     " record-count records are not read (srec_cat: add -disable=data-count)"});
+    case Rejection::not_hex_digit: {
+        const std::string_view hex = line.substr(count_position);
+        return join({describe(hex[find_non_hex_digit(hex)]), " is not a hexadecimal digit"});
+    }
+    case Rejection::ends_before_count:
+        return "the line ends before its count";
+    case Rejection::length_not_count:
+        std::snprintf(text.data(), text.size(),
+                      "the count %02zX needs %zu characters after it, the line has %zu",
+                      number(count_position), 2 * number(count_position),
+                      line.size() - address_position);
+        return text.data();
+    case Rejection::count_too_small:
+        std::snprintf(
+            text.data(), text.size(),
+            "the count %02zX is less than the %zu bytes of an S%c record's address and checksum",
+            number(count_position),
+            address_bytes[static_cast<std::size_t>(line[type_position] - '0')] + 1,
+            line[type_position]);
+        return text.data();
+    case Rejection::wrong_checksum: {
+        const std::string_view bytes = line.substr(count_position, line.size() - 4);
         std::snprintf(text.data(), text.size(), "checksum is %02X, the record's bytes give %02X",
-                      checksum, expected);
+                      static_cast<unsigned>(number(line.size() - 2)),
+                      static_cast<unsigned>(static_cast<std::uint8_t>(~*hex_byte_sum(bytes))));
         return text.data();
+    }
     }
     return {};
 }
 
-// The fast test of the rules that strict_rejection() explains: a whole,
-// well-formed record.
-bool well_formed(std::string_view line) {
-    if (line.size() < address_position || line.size() > longest_record_line || line[0] != 'S') {
-        return false;
+// Why `line`, which broke `rule`, is refused. A file of another kind is told
+// by its first bytes, however long its first line runs.
+std::string strict_rejection(Rejection rule, std::string_view line, bool first_line) {
+    if (std::string reason = first_line ? first_line_reason(line) : ""; !reason.empty()) {
+        return reason;
     }
-    const auto type =
-        static_cast<std::size_t>(static_cast<unsigned char>(line[type_position]) - '0');
-    if (type >= address_bytes.size() || address_bytes[type] == 0) {
-        return false;
-    }
-    const std::size_t count = hex_value<1>(line.data() + count_position);
-    return line.size() == address_position + 2 * count && count > address_bytes[type] &&
-           hex_byte_sum(line.substr(count_position)) == 0xFF;
+    return explain(rule, line);
 }
 
 std::string high_address_reason(std::int32_t address) {
@@ -291,8 +337,9 @@ int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& add
         return srec_no_line;
     }
     const std::string_view line(raw.text, raw.chars_before_feed);
-    if (!well_formed(line)) {
-        strict.reason = strict_rejection(line, strict.at_file_start && strict.complete_lines == 0);
+    if (const Rejection rule = check_record(line); rule != Rejection::none) {
+        strict.reason =
+            strict_rejection(rule, line, strict.at_file_start && strict.complete_lines == 0);
         assert(!strict.reason.empty());
         return srec_failed;
     }
