@@ -247,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  if (coverage == nullptr) {
                      return imgpack::fill_read_buffer(stream, image, low);
                  }
-                 imgpack::FillCheck checked{imgpack::CoverageView(*coverage, 0), true, {}, {}};
+                 imgpack::FillCheck checked{imgpack::CoverageView(*coverage), true, {}, {}};
                  return imgpack::fill_read_buffer_checked(stream, image, low, checked);
              }});
 
@@ -263,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      if (coverage == nullptr) {
                          return chunks->fill(image, low);
                      }
-                     imgpack::FillCheck checked{imgpack::CoverageView(*coverage, 0), true, {}, {}};
+                     imgpack::FillCheck checked{imgpack::CoverageView(*coverage), true, {}, {}};
                      return chunks->fill_checked(image, low, *coverage, checked);
                  }});
         }

@@ -214,11 +214,11 @@ int ChunkedPasses::fill_checked(std::span<std::uint8_t> buffer, std::int32_t low
                                 Coverage& coverage, FillCheck& check) {
     for (std::size_t i = 0; i < used_; ++i) {
         chunks_[i]->check.emplace(
-            FillCheck{CoverageView(coverage, 0), check.refuse_contradictions, {}, {}});
+            FillCheck{CoverageView(coverage), check.refuse_contradictions, {}, {}});
     }
     const int result = fill_with(buffer, low, [&](Chunk& chunk, auto part, std::int32_t part_low) {
-        chunk.check->coverage =
-            CoverageView(coverage, static_cast<std::size_t>(part.data() - buffer.data()));
+        chunk.check->coverage = CoverageView(
+            coverage, static_cast<std::size_t>(part.data() - buffer.data()), part.size());
         return fill_read_buffer_checked(chunk.stream, part, part_low, *chunk.check);
     });
     if (result != 0) {

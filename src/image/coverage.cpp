@@ -2,18 +2,23 @@
 
 #include "platform/platform.hpp"
 
-#include <algorithm>
 #include <utility>
 
 namespace imgpack {
 
 namespace {
 
-// The bits of a word from bit `from` up to (not including) bit `to`.
-Coverage::Word bits(std::size_t from, std::size_t to) noexcept {
-    const Coverage::Word below_to =
-        to >= Coverage::word_bits ? ~Coverage::Word{0} : (Coverage::Word{1} << to) - 1;
-    return below_to & ~((Coverage::Word{1} << from) - 1);
+using Word = Coverage::Word;
+constexpr Word all_bits = ~Word{0};
+
+// The bits of a word from bit `from` on (below word_bits).
+constexpr Word bits_from(std::size_t from) noexcept {
+    return all_bits << from;
+}
+
+// The bits of a word up to and including bit `last` (below word_bits).
+constexpr Word bits_through(std::size_t last) noexcept {
+    return all_bits >> (Coverage::word_bits - 1 - last);
 }
 
 } // namespace
@@ -56,28 +61,47 @@ void Coverage::release() noexcept {
 }
 
 bool Coverage::any(std::size_t offset, std::size_t length) const noexcept {
-    const std::size_t end = offset + length;
-    for (std::size_t at = offset; at < end;) {
-        const std::size_t word = at / word_bits;
-        const std::size_t next = (word + 1) * word_bits;
-        const std::size_t to = std::min(end, next);
-        if ((load(word) & bits(at % word_bits, to - word * word_bits)) != 0) {
-            return true;
-        }
-        at = to;
+    if (length == 0) {
+        return false;
     }
-    return false;
+    const std::size_t last = offset + length - 1;
+    const std::size_t first_word = offset / word_bits;
+    const std::size_t last_word = last / word_bits;
+    if (first_word == last_word) {
+        return (load(first_word) & bits_from(offset % word_bits) &
+                bits_through(last % word_bits)) != 0;
+    }
+    Word seen = load(first_word) & bits_from(offset % word_bits);
+    for (std::size_t word = first_word + 1; word < last_word; ++word) {
+        seen |= load(word);
+    }
+    seen |= load(last_word) & bits_through(last % word_bits);
+    return seen != 0;
 }
 
-void Coverage::mark(std::size_t offset, std::size_t length) noexcept {
-    const std::size_t end = offset + length;
-    for (std::size_t at = offset; at < end;) {
-        const std::size_t word = at / word_bits;
-        const std::size_t next = (word + 1) * word_bits;
-        const std::size_t to = std::min(end, next);
-        std::atomic_ref<Word>(words_[word])
-            .fetch_or(bits(at % word_bits, to - word * word_bits), std::memory_order_relaxed);
-        at = to;
+void Coverage::mark(std::size_t offset, std::size_t length, std::size_t shared_low,
+                    std::size_t shared_high) noexcept {
+    if (length == 0) {
+        return;
+    }
+    const std::size_t last = offset + length - 1;
+    const std::size_t first_word = offset / word_bits;
+    const std::size_t last_word = last / word_bits;
+    for (std::size_t word = first_word; word <= last_word; ++word) {
+        Word mask = all_bits;
+        if (word == first_word) {
+            mask &= bits_from(offset % word_bits);
+        }
+        if (word == last_word) {
+            mask &= bits_through(last % word_bits);
+        }
+        std::atomic_ref<Word> bits_of_word(words_[word]);
+        if (word == shared_low || word == shared_high) {
+            bits_of_word.fetch_or(mask, std::memory_order_relaxed);
+        } else {
+            bits_of_word.store(bits_of_word.load(std::memory_order_relaxed) | mask,
+                               std::memory_order_relaxed);
+        }
     }
 }
 

@@ -11,13 +11,15 @@ namespace imgpack {
 // A record of which bytes of the image the records wrote: one bit per image
 // byte, so that a byte written twice with different values, or a byte no
 // record wrote, can be told. Threads that fill disjoint parts of the image
-// may mark their bytes at once: the bits of two parts can share a word, so
-// every access is atomic (relaxed: the threads are joined before anyone
-// reads the result).
+// may mark their bytes at once. Every access is atomic, and relaxed: the
+// threads are joined before anyone reads the result. Only the words at the
+// two edges of a part can hold bits of another part, so only they need a
+// (slower) atomic read-modify-write.
 class Coverage {
   public:
-    using Word = std::uint32_t;
-    static constexpr std::size_t word_bits = 32;
+    using Word = std::uint64_t;
+    static constexpr std::size_t word_bits = 64;
+    static_assert(std::atomic_ref<Word>::is_always_lock_free);
 
     // A record for an image of `size` bytes, none of them written yet; nullopt
     // when the memory cannot be had.
@@ -37,8 +39,11 @@ class Coverage {
     [[nodiscard]] bool test(std::size_t offset) const noexcept {
         return (load(offset / word_bits) >> (offset % word_bits) & 1U) != 0;
     }
-    // Marks the bytes from `offset` on, `length` of them, as written.
-    void mark(std::size_t offset, std::size_t length) noexcept;
+    // Marks the bytes from `offset` on, `length` of them, as written. Words
+    // `shared_low` and `shared_high` may be marked by other threads at the
+    // same time; no other word may.
+    void mark(std::size_t offset, std::size_t length, std::size_t shared_low,
+              std::size_t shared_high) noexcept;
 
   private:
     Coverage(Word* words, std::size_t size) noexcept : words_(words), size_(size) {}
@@ -54,12 +59,15 @@ class Coverage {
     std::size_t size_ = 0;
 };
 
-// The part of a Coverage that belongs to one part of the image: byte 0 of the
-// part is byte `first` of the image.
+// The part of a Coverage that belongs to one part of the image, `length`
+// bytes from byte `first` of the image on: offsets count from its start.
 class CoverageView {
   public:
-    CoverageView(Coverage& coverage, std::size_t first) noexcept
-        : coverage_(&coverage), first_(first) {}
+    CoverageView(Coverage& coverage, std::size_t first, std::size_t length) noexcept
+        : coverage_(&coverage), first_(first), shared_low_(first / Coverage::word_bits),
+          shared_high_((first + length) / Coverage::word_bits) {}
+    // All of the image.
+    explicit CoverageView(Coverage& coverage) noexcept : CoverageView(coverage, 0, 0) {}
 
     [[nodiscard]] bool any(std::size_t offset, std::size_t length) const noexcept {
         return coverage_->any(first_ + offset, length);
@@ -68,12 +76,15 @@ class CoverageView {
         return coverage_->test(first_ + offset);
     }
     void mark(std::size_t offset, std::size_t length) noexcept {
-        coverage_->mark(first_ + offset, length);
+        coverage_->mark(first_ + offset, length, shared_low_, shared_high_);
     }
 
   private:
     Coverage* coverage_;
     std::size_t first_;
+    // The words this part may share with its neighbours.
+    std::size_t shared_low_;
+    std::size_t shared_high_;
 };
 
 } // namespace imgpack

@@ -59,7 +59,7 @@ int TwoPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* 
     Contradiction contradiction;
     int result = 0;
     if (coverage != nullptr) {
-        FillCheck check{CoverageView(*coverage, 0), strict_, {}, {}};
+        FillCheck check{CoverageView(*coverage), strict_, {}, {}};
         result = chunks_ ? chunks_->fill_checked(buffer, low, *coverage, check)
                          : fill_read_buffer_checked(*stream_, buffer, low, check);
         outside = check.outside;
