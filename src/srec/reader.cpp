@@ -76,7 +76,7 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
 // line feed and terminating zero written out after it.
 [[gnu::noinline]] int decode_terminated(const RawLine& raw, RecordKind& kind, std::int32_t& address,
                                         std::int32_t& data_length, std::span<std::uint8_t> data) {
-    std::array<char, line_buffer_size> line; // NOLINT: spell_out writes the used part
+    std::array<char, line_buffer_size> line; // NOLINT: copy_terminated writes the used part
     const std::size_t length = raw.copy_terminated(line);
     return decode_fields({line.data(), length + 1}, kind, address, data_length, data);
 }

@@ -26,7 +26,7 @@ std::ptrdiff_t MemoryInput::read(std::span<char> dest) {
 }
 
 bool MemoryInput::rewind() {
-    if (pipe_ || !same_as_opened()) {
+    if (!same_as_opened()) {
         return false;
     }
     position_ = 0;
@@ -34,16 +34,10 @@ bool MemoryInput::rewind() {
 }
 
 std::optional<std::uint64_t> MemoryInput::regular_size() const {
-    if (pipe_) {
-        return std::nullopt;
-    }
     return bytes_.size();
 }
 
 std::ptrdiff_t MemoryInput::read_at(std::uint64_t offset, std::span<char> dest) const {
-    if (pipe_) {
-        return -1;
-    }
     const auto at = static_cast<std::size_t>(std::min<std::uint64_t>(offset, bytes_.size()));
     const std::ptrdiff_t count = deliverable(at, dest.size());
     if (count > 0) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // An input held in memory, for the tests and the fuzz targets: read
-// boundaries where a test wants them, read errors, an input that cannot be
-// rewound, and one that changes while it is being read.
+// boundaries where a test wants them, read errors, and an input that changes
+// while it is being read (and then cannot be rewound).
 
 #include "srec/byte_source.hpp"
 
@@ -31,8 +31,6 @@ class MemoryInput final : public Input {
     // How far read() has come: 0 after a conversion read wholly in chunks.
     [[nodiscard]] std::size_t position() const noexcept { return position_; }
 
-    // Makes later rewinds fail and positioned reads impossible, as on a pipe.
-    void make_pipe() noexcept { pipe_ = true; }
     // Makes every read that reaches the byte at `offset` report an error.
     void fail_from(std::size_t offset) noexcept { fail_from_ = offset; }
     // The input changes (same_as_opened() turns false) once `byte_count` more
@@ -50,7 +48,6 @@ class MemoryInput final : public Input {
     std::size_t fail_from_ = SIZE_MAX;
     std::size_t changes_after_ = SIZE_MAX;
     mutable std::atomic<std::size_t> delivered_ = 0;
-    bool pipe_ = false;
 };
 
 } // namespace imgpack::test
