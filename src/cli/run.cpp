@@ -181,11 +181,23 @@ int convert(const char* in_filename, const char* out_filename, bool verbose,
         Messages::say("Read buffer successfully filled.\n");
     }
 
+    // Part of an image must never pass for one: a failed write or close
+    // empties the output again, first thing.
     bool written = run.output->write_all(run.read_buffer->bytes());
+    if (!written) {
+        run.output->truncate();
+    }
     std::string write_error = written ? "" : platform::last_error_message();
     run.input_file.reset();
+    // A network file system may report a failed write only when the file is
+    // closed, when its handle is gone: a second handle empties the file then.
+    // It is the file that was written, whatever its name names by now.
+    auto spare = written ? run.output->duplicate() : std::nullopt;
     if (!run.output->close() && written) {
         written = false;
+        if (spare) {
+            spare->truncate();
+        }
         write_error = platform::last_error_message();
     }
     if (!written) {

@@ -68,6 +68,13 @@ class File {
 
     // Writes all of `bytes`; false when the platform takes less (disk full).
     bool write_all(std::span<const std::uint8_t> bytes);
+    // Cuts the file to 0 bytes, so that a failed write leaves no part of what
+    // was written; false when it cannot be cut (a device). The last error
+    // (last_error_message()) stays that of the call before.
+    bool truncate() noexcept;
+    // A second handle to the same open file, which stays usable once this one
+    // is closed; nullopt when none can be had.
+    [[nodiscard]] std::optional<File> duplicate() const noexcept;
     // Closes the file now and reports whether that succeeded, so that a
     // failure to store what was written is noticed.
     bool close();

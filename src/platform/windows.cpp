@@ -177,6 +177,23 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+bool File::truncate() noexcept {
+    const DWORD saved = GetLastError();
+    const bool cut = SetFilePointerEx(native(handle_), LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0 &&
+                     SetEndOfFile(native(handle_)) != 0;
+    SetLastError(saved);
+    return cut;
+}
+
+std::optional<File> File::duplicate() const noexcept {
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), native(handle_), GetCurrentProcess(), &copy, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS) == 0) {
+        return std::nullopt;
+    }
+    return File(stored(copy));
+}
+
 bool File::close() {
     if (positioned_handle_ >= 0) {
         CloseHandle(native(std::exchange(positioned_handle_, -1)));
