@@ -114,6 +114,29 @@ TEST(TwoPasses, FillFailsWhenTheInputChangedAtItsStartOrEnd) {
     }
 }
 
+// Memory that runs out in a chunk's thread, or in the first chunk, which the
+// calling thread reads while the others run: the pass fails, and the program
+// goes on (an exception leaving a thread, or leaving its threads unjoined,
+// would end it).
+TEST(TwoPasses, MemoryRunningOutInAChunkFailsThePass) {
+    const std::string input = records(200);
+    for (const std::size_t at : {std::size_t{100}, input.size() - 100}) {
+        for (const bool in_fill : {false, true}) {
+            MemoryInput source(input, 97);
+            TwoPasses passes(source, true, Threading{3, 0});
+            source.throw_at(in_fill ? SIZE_MAX : at);
+            std::int32_t low = 0;
+            std::int32_t high = 0;
+            ASSERT_EQ(passes.preprocess(low, high), in_fill ? 0 : -1) << at;
+            if (in_fill) {
+                source.throw_at(at);
+                Bytes image(static_cast<std::size_t>(high - low + 1));
+                EXPECT_EQ(passes.fill(image, low), -1) << at;
+            }
+        }
+    }
+}
+
 // Cut into three and eight chunks, the passes give what one stream gives:
 // spans, images, the first bad line in file order (and in strict mode its
 // number), and nothing after a 0x1A.

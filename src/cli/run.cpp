@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace imgpack {
 
@@ -21,6 +22,10 @@ namespace {
 
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
+
+// Running out of memory anywhere ends the run with these, which need none.
+constexpr std::string_view out_of_memory_message = "Cannot allocate read buffer\n";
+constexpr std::string_view out_of_memory_reason = "not enough memory to read the file";
 
 // The state of one conversion, alive from the start of the run to its end.
 struct RunState {
@@ -68,20 +73,38 @@ class Messages {
 
     [[nodiscard]] bool strict() const noexcept { return strict_; }
 
-    static void say(std::string_view text) { platform::print(text); }
+    static void say(std::string_view text) noexcept { platform::print(text); }
 
     // Prints `message` and, in strict mode, "imgpack: FILE: reason"; returns
-    // the exit status of a failed run.
+    // the exit status of a failed run. It also ends a run that ran out of
+    // memory, so it never throws.
     [[nodiscard]] int fail(std::string_view message, std::string_view file,
-                           const std::string& reason) const {
+                           std::string_view reason) const noexcept {
         say(message);
         if (strict_) {
-            platform::print_error("imgpack: " + std::string(file) + ": " + reason + "\n");
+            say_why(file, reason);
         }
         return exit_failed;
     }
 
   private:
+    // In one write where memory allows, so that the line stays whole in a
+    // log that other programs write to as well.
+    static void say_why(std::string_view file, std::string_view reason) noexcept {
+        const std::array<std::string_view, 5> parts{"imgpack: ", file, ": ", reason, "\n"};
+        try {
+            std::string line;
+            for (const std::string_view part : parts) {
+                line += part;
+            }
+            platform::print_error(line);
+        } catch (const std::bad_alloc&) {
+            for (const std::string_view part : parts) {
+                platform::print_error(part);
+            }
+        }
+    }
+
     bool strict_;
 };
 
@@ -233,9 +256,25 @@ int run_cli(std::span<const char* const> args) {
     } catch (const std::bad_alloc&) {
         // The image itself is mapped without exceptions; this is a read block
         // (one per stream), the list of a large file's chunks or a message,
-        // the only other allocations of a run.
-        return messages.fail("Cannot allocate read buffer\n", args[1],
-                             "not enough memory to read the file");
+        // the only other allocations of a run. Whatever message was being
+        // put together, nothing of it was printed yet.
+        return messages.fail(out_of_memory_message, args[1], out_of_memory_reason);
+    }
+}
+
+int run_program(int argc, char** argv) noexcept {
+    try {
+        const std::vector<std::string> arguments = platform::start_program(argc, argv);
+        std::vector<const char*> args;
+        args.reserve(arguments.size());
+        for (const auto& argument : arguments) {
+            args.push_back(argument.c_str());
+        }
+        return run_cli(args);
+    } catch (const std::bad_alloc&) {
+        // Not even the arguments could be copied: name the input as given.
+        return Messages(strict_mode_requested())
+            .fail(out_of_memory_message, argc > 1 ? argv[1] : "", out_of_memory_reason);
     }
 }
 

@@ -15,23 +15,32 @@ namespace {
 
 // Runs work(0) to work(count - 1), count at most max_chunks, each on a thread
 // of its own but the first, which runs on the calling thread. Should a thread
-// not start, its work runs here instead: slower, never wrong, and no
-// exception leaves the pass.
-template <typename Work> void run_each(std::size_t count, const Work& work) {
-    std::array<std::thread, ChunkedPasses::max_chunks> threads;
-    for (std::size_t i = 1; i < count; ++i) {
+// not start, its work runs here instead: slower, never wrong. No exception
+// leaves it: a work that throws (memory run out) is one that did not finish,
+// and false tells the pass to fail. The threads are joined however it ends.
+template <typename Work> [[nodiscard]] bool run_each(std::size_t count, const Work& work) {
+    std::array<bool, ChunkedPasses::max_chunks> finished{}; // each thread sets its own
+    const auto guarded = [&work, &finished](std::size_t i) noexcept {
         try {
-            threads[i] = std::thread(work, i);
-        } catch (const std::exception&) {
             work(i);
+            finished[i] = true;
+        } catch (...) {
+            finished[i] = false;
         }
-    }
-    work(0);
-    for (auto& thread : threads) {
-        if (thread.joinable()) {
-            thread.join();
+    };
+    {
+        std::array<std::jthread, ChunkedPasses::max_chunks> threads; // joined at the block's end
+        for (std::size_t i = 1; i < count; ++i) {
+            try {
+                threads[i] = std::jthread(guarded, i);
+            } catch (const std::exception&) {
+                guarded(i);
+            }
         }
+        guarded(0);
     }
+    return std::all_of(finished.begin(), finished.begin() + static_cast<std::ptrdiff_t>(count),
+                       [](bool done) { return done; });
 }
 
 // The offset just after the first line feed at or after `from`, or nullopt
@@ -97,12 +106,15 @@ std::optional<ChunkedPasses> ChunkedPasses::split_at(const Input& input,
 }
 
 int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high, StrictReading* strict) {
-    run_each(chunks_.size(), [this, strict](std::size_t i) {
+    const bool finished = run_each(chunks_.size(), [this, strict](std::size_t i) {
         Chunk& chunk = *chunks_[i];
         chunk.result = strict != nullptr ? preprocess_input_strictly(chunk.stream, chunk.low,
                                                                      chunk.high, chunk.strict)
                                          : preprocess_input(chunk.stream, chunk.low, chunk.high);
     });
+    if (!finished) {
+        return -1; // as for a read error: no line to name
+    }
     low = 0x7FFFFFFF;
     high = 0;
     used_ = chunks_.size();
@@ -163,10 +175,13 @@ int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, Record
         }
         return 0;
     }
-    run_each(used_, [this, &parts](std::size_t i) {
+    const bool finished = run_each(used_, [this, &parts](std::size_t i) {
         Chunk& chunk = *chunks_[i];
         chunk.result = fill_read_buffer(chunk.stream, (*parts)[i], chunk.low, &chunk.outside);
     });
+    if (!finished) {
+        return -1;
+    }
     for (std::size_t i = 0; i < used_; ++i) {
         const Chunk& chunk = *chunks_[i];
         if (chunk.result != 0) {

@@ -98,8 +98,9 @@ std::string last_error_message();
 
 // Writes `text` (UTF-8) to standard output or standard error as it is; on a
 // console that does not take UTF-8 bytes, as the characters they encode.
-void print(std::string_view text);
-void print_error(std::string_view text);
+// Never throws: it ends a run that ran out of memory, too.
+void print(std::string_view text) noexcept;
+void print_error(std::string_view text) noexcept;
 
 // The program's arguments as UTF-8, element 0 its own name. Sets up
 // standard output for the program's messages: bytes as written, a line

@@ -165,11 +165,11 @@ std::string last_error_message() {
     return std::strerror(errno);
 }
 
-void print(std::string_view text) {
+void print(std::string_view text) noexcept {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-void print_error(std::string_view text) {
+void print_error(std::string_view text) noexcept {
     std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
