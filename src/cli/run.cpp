@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -26,6 +27,25 @@ constexpr int exit_failed = 1;
 // Running out of memory anywhere ends the run with these, which need none.
 constexpr std::string_view out_of_memory_message = "Cannot allocate read buffer\n";
 constexpr std::string_view out_of_memory_reason = "not enough memory to read the file";
+
+// Where the C++ runtime could not set aside its reserve for exceptions as the
+// program started, an allocation that fails cannot even throw: the runtime
+// then ends the program with no exception at hand. That run ends as any run
+// short of memory does, with the fixed message only, as a reason would need
+// memory. Anything else that ends the program is a fault of its own.
+std::terminate_handler usual_terminate = nullptr;
+
+[[noreturn]] void end_without_exception() noexcept {
+    if (std::current_exception() == nullptr) {
+        std::fwrite(out_of_memory_message.data(), 1, out_of_memory_message.size(), stdout);
+        std::fflush(stdout);
+        std::_Exit(exit_failed);
+    }
+    if (usual_terminate != nullptr) {
+        usual_terminate();
+    }
+    std::abort();
+}
 
 // The state of one conversion, alive from the start of the run to its end.
 struct RunState {
@@ -263,6 +283,7 @@ int run_cli(std::span<const char* const> args) {
 }
 
 int run_program(int argc, char** argv) noexcept {
+    usual_terminate = std::set_terminate(end_without_exception);
     try {
         const std::vector<std::string> arguments = platform::start_program(argc, argv);
         std::vector<const char*> args;
