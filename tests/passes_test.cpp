@@ -3,6 +3,7 @@
 // converted, chunks in any number and at any cut, and the file layer's
 // positioned reads.
 
+#include "cli/run.hpp"
 #include "image/two_passes.hpp"
 #include "memory_input.hpp"
 #include "platform/file_source.hpp"
@@ -210,6 +211,29 @@ TEST_F(FileTest, ARewriteOfTheSameSizeIsNoticed) {
     Bytes image(160, 0xFF);
     EXPECT_EQ(passes.fill(image, low), -1);
     EXPECT_EQ(passes.problem().cause, PassProblem::Cause::changed);
+}
+
+// A new mode alone moves the change time: the fill pass fails, and its reason
+// does not say that the bytes changed.
+TEST_F(FileTest, ANewModeFailsTheFillPassAsAChangeOfAttributes) {
+    write(records(10));
+    auto file = FileSource::open(path_.string().c_str());
+    ASSERT_TRUE(file);
+    TwoPasses passes(*file, true);
+    std::int32_t low = 0;
+    std::int32_t high = 0;
+    ASSERT_EQ(passes.preprocess(low, high), 0);
+    using std::filesystem::perm_options;
+    for (int i = 0; i < 1'000'000 && file->same_as_opened(); ++i) { // until the clock moves on
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                                     i % 2 == 0 ? perm_options::remove : perm_options::add);
+    }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_write, perm_options::add);
+    Bytes image(160);
+    EXPECT_EQ(passes.fill(image, low), -1);
+    EXPECT_EQ(fill_reason(passes.problem()), "the file was changed or its attributes were (size, "
+                                             "modification or change time differ from when it "
+                                             "was opened)");
 }
 
 TEST_F(FileTest, PositionedReadsLeaveTheStreamPositionAloneAndReachPast4GiB) {

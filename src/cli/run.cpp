@@ -145,10 +145,15 @@ std::string allocation_reason(std::int32_t low, std::int32_t high, std::int32_t 
     return span + "the image would be 2 GiB or larger";
 }
 
+} // namespace
+
 std::string fill_reason(const PassProblem& problem) {
     switch (problem.cause) {
     case PassProblem::Cause::changed:
-        return "the file changed while it was being converted";
+        // A chmod, chown or new link moves the change time alone: the bytes
+        // may be the same, but nothing tells.
+        return "the file was changed or its attributes were (size, modification or change time "
+               "differ from when it was opened)";
     case PassProblem::Cause::cannot_reread:
         return "the input cannot be read a second time (a pipe or FIFO); convert a regular file";
     case PassProblem::Cause::record_outside:
@@ -159,6 +164,8 @@ std::string fill_reason(const PassProblem& problem) {
         return "reading the file failed";
     }
 }
+
+namespace {
 
 int convert(const char* in_filename, const char* out_filename, bool verbose,
             const Messages& messages) {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 namespace imgpack {
+
+struct PassProblem;
 
 // Writes the usage text to standard output.
 void print_usage();
@@ -16,5 +19,8 @@ int run_cli(std::span<const char* const> args);
 // throws: running out of memory anywhere ends in "Cannot allocate read
 // buffer" and exit status 1.
 int run_program(int argc, char** argv) noexcept;
+
+// Why the fill pass failed, as strict mode says it (declared for the tests).
+std::string fill_reason(const PassProblem& problem);
 
 } // namespace imgpack
