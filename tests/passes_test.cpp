@@ -3,6 +3,7 @@
 // converted, chunks in any number and at any cut, and the file layer's
 // positioned reads.
 
+#include "cli/run.hpp"
 #include "image/two_passes.hpp"
 #include "memory_input.hpp"
 #include "platform/file_source.hpp"
@@ -118,6 +119,29 @@ TEST(TwoPasses, FillFailsWhenTheInputChangedAtItsStartOrEnd) {
     }
 }
 
+// Memory that runs out in a chunk's thread, or in the first chunk, which the
+// calling thread reads while the others run: the pass fails, and the program
+// goes on (an exception leaving a thread, or leaving its threads unjoined,
+// would end it).
+TEST(TwoPasses, MemoryRunningOutInAChunkFailsThePass) {
+    const std::string input = records(200);
+    for (const std::size_t at : {std::size_t{100}, input.size() - 100}) {
+        for (const bool in_fill : {false, true}) {
+            MemoryInput source(input, 97);
+            TwoPasses passes(source, true, Threading{3, 0});
+            source.throw_at(in_fill ? SIZE_MAX : at);
+            std::int32_t low = 0;
+            std::int32_t high = 0;
+            ASSERT_EQ(passes.preprocess(low, high), in_fill ? 0 : -1) << at;
+            if (in_fill) {
+                source.throw_at(at);
+                Bytes image(static_cast<std::size_t>(high - low + 1));
+                EXPECT_EQ(passes.fill(image, low), -1) << at;
+            }
+        }
+    }
+}
+
 // Cut into three and eight chunks, the passes give what one stream gives:
 // spans, images, the first bad line in file order (and in strict mode its
 // number), and nothing after a 0x1A.
@@ -194,6 +218,29 @@ TEST_F(FileTest, ARewriteOfTheSameSizeIsNoticed) {
     Bytes image(160, 0xFF);
     EXPECT_EQ(passes.fill(image, low), -1);
     EXPECT_EQ(passes.problem().cause, PassProblem::Cause::changed);
+}
+
+// A new mode alone moves the change time: the fill pass fails, and its reason
+// does not say that the bytes changed.
+TEST_F(FileTest, ANewModeFailsTheFillPassAsAChangeOfAttributes) {
+    write(records(10));
+    auto file = FileSource::open(path_.string().c_str());
+    ASSERT_TRUE(file);
+    TwoPasses passes(*file, true);
+    std::int32_t low = 0;
+    std::int32_t high = 0;
+    ASSERT_EQ(passes.preprocess(low, high), 0);
+    using std::filesystem::perm_options;
+    for (int i = 0; i < 1'000'000 && file->same_as_opened(); ++i) { // until the clock moves on
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                                     i % 2 == 0 ? perm_options::remove : perm_options::add);
+    }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_write, perm_options::add);
+    Bytes image(160);
+    EXPECT_EQ(passes.fill(image, low), -1);
+    EXPECT_EQ(fill_reason(passes.problem()), "the file was changed or its attributes were (size, "
+                                             "modification or change time differ from when it "
+                                             "was opened)");
 }
 
 TEST_F(FileTest, PositionedReadsLeaveTheStreamPositionAloneAndReachPast4GiB) {

@@ -11,10 +11,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace imgpack {
 
@@ -22,6 +24,29 @@ namespace {
 
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
+
+// Running out of memory anywhere ends the run with these, which need none.
+constexpr std::string_view out_of_memory_message = "Cannot allocate read buffer\n";
+constexpr std::string_view out_of_memory_reason = "not enough memory to read the file";
+
+// Where the C++ runtime could not set aside its reserve for exceptions as the
+// program started, an allocation that fails cannot even throw: the runtime
+// then ends the program with no exception at hand. That run ends as any run
+// short of memory does, with the fixed message only, as a reason would need
+// memory. Anything else that ends the program is a fault of its own.
+std::terminate_handler usual_terminate = nullptr;
+
+[[noreturn]] void end_without_exception() noexcept {
+    if (std::current_exception() == nullptr) {
+        std::fwrite(out_of_memory_message.data(), 1, out_of_memory_message.size(), stdout);
+        std::fflush(stdout);
+        std::_Exit(exit_failed);
+    }
+    if (usual_terminate != nullptr) {
+        usual_terminate();
+    }
+    std::abort();
+}
 
 // The state of one conversion, alive from the start of the run to its end.
 struct RunState {
@@ -69,20 +94,38 @@ class Messages {
 
     [[nodiscard]] bool strict() const noexcept { return strict_; }
 
-    static void say(std::string_view text) { platform::print(text); }
+    static void say(std::string_view text) noexcept { platform::print(text); }
 
     // Prints `message` and, in strict mode, "imgpack: FILE: reason"; returns
-    // the exit status of a failed run.
+    // the exit status of a failed run. It also ends a run that ran out of
+    // memory, so it never throws.
     [[nodiscard]] int fail(std::string_view message, std::string_view file,
-                           const std::string& reason) const {
+                           std::string_view reason) const noexcept {
         say(message);
         if (strict_) {
-            platform::print_error("imgpack: " + std::string(file) + ": " + reason + "\n");
+            say_why(file, reason);
         }
         return exit_failed;
     }
 
   private:
+    // In one write where memory allows, so that the line stays whole in a
+    // log that other programs write to as well.
+    static void say_why(std::string_view file, std::string_view reason) noexcept {
+        const std::array<std::string_view, 5> parts{"imgpack: ", file, ": ", reason, "\n"};
+        try {
+            std::string line;
+            for (const std::string_view part : parts) {
+                line += part;
+            }
+            platform::print_error(line);
+        } catch (const std::bad_alloc&) {
+            for (const std::string_view part : parts) {
+                platform::print_error(part);
+            }
+        }
+    }
+
     bool strict_;
 };
 
@@ -117,10 +160,15 @@ std::string contradiction_reason(const Contradiction& contradiction) {
     return text.data();
 }
 
+} // namespace
+
 std::string fill_reason(const PassProblem& problem) {
     switch (problem.cause) {
     case PassProblem::Cause::changed:
-        return "the file changed while it was being converted";
+        // A chmod, chown or new link moves the change time alone: the bytes
+        // may be the same, but nothing tells.
+        return "the file was changed or its attributes were (size, modification or change time "
+               "differ from when it was opened)";
     case PassProblem::Cause::cannot_reread:
         return "the input cannot be read a second time (a pipe or FIFO); convert a regular file";
     case PassProblem::Cause::contradiction:
@@ -131,6 +179,8 @@ std::string fill_reason(const PassProblem& problem) {
         return "reading the file failed";
     }
 }
+
+namespace {
 
 int convert(const char* in_filename, const char* out_filename, bool verbose,
             const Messages& messages) {
@@ -210,11 +260,23 @@ int convert(const char* in_filename, const char* out_filename, bool verbose,
         Messages::say("Read buffer successfully filled.\n");
     }
 
+    // Part of an image must never pass for one: a failed write or close
+    // empties the output again, first thing.
     bool written = run.output->write_all(run.read_buffer->bytes());
+    if (!written) {
+        run.output->truncate();
+    }
     std::string write_error = written ? "" : platform::last_error_message();
     run.input_file.reset();
+    // A network file system may report a failed write only when the file is
+    // closed, when its handle is gone: a second handle empties the file then.
+    // It is the file that was written, whatever its name names by now.
+    auto spare = written ? run.output->duplicate() : std::nullopt;
     if (!run.output->close() && written) {
         written = false;
+        if (spare) {
+            spare->truncate();
+        }
         write_error = platform::last_error_message();
     }
     if (!written) {
@@ -250,9 +312,26 @@ int run_cli(std::span<const char* const> args) {
     } catch (const std::bad_alloc&) {
         // The image itself is mapped without exceptions; this is a read block
         // (one per stream), the list of a large file's chunks or a message,
-        // the only other allocations of a run.
-        return messages.fail("Cannot allocate read buffer\n", args[1],
-                             "not enough memory to read the file");
+        // the only other allocations of a run. Whatever message was being
+        // put together, nothing of it was printed yet.
+        return messages.fail(out_of_memory_message, args[1], out_of_memory_reason);
+    }
+}
+
+int run_program(int argc, char** argv) noexcept {
+    usual_terminate = std::set_terminate(end_without_exception);
+    try {
+        const std::vector<std::string> arguments = platform::start_program(argc, argv);
+        std::vector<const char*> args;
+        args.reserve(arguments.size());
+        for (const auto& argument : arguments) {
+            args.push_back(argument.c_str());
+        }
+        return run_cli(args);
+    } catch (const std::bad_alloc&) {
+        // Not even the arguments could be copied: name the input as given.
+        return Messages(strict_mode_requested())
+            .fail(out_of_memory_message, argc > 1 ? argv[1] : "", out_of_memory_reason);
     }
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 namespace imgpack {
+
+struct PassProblem;
 
 // Writes the usage text to standard output.
 void print_usage();
@@ -11,5 +14,13 @@ void print_usage();
 // own name. Prints the usage text or runs one conversion; every message goes
 // to standard output. Returns the exit status, 0 or 1.
 int run_cli(std::span<const char* const> args);
+
+// run_cli() on the arguments of main(), as the platform gives them. Never
+// throws: running out of memory anywhere ends in "Cannot allocate read
+// buffer" and exit status 1.
+int run_program(int argc, char** argv) noexcept;
+
+// Why the fill pass failed, as strict mode says it (declared for the tests).
+std::string fill_reason(const PassProblem& problem);
 
 } // namespace imgpack

@@ -16,23 +16,32 @@ namespace {
 
 // Runs work(0) to work(count - 1), count at most max_chunks, each on a thread
 // of its own but the first, which runs on the calling thread. Should a thread
-// not start, its work runs here instead: slower, never wrong, and no
-// exception leaves the pass.
-template <typename Work> void run_each(std::size_t count, const Work& work) {
-    std::array<std::thread, ChunkedPasses::max_chunks> threads;
-    for (std::size_t i = 1; i < count; ++i) {
+// not start, its work runs here instead: slower, never wrong. No exception
+// leaves it: a work that throws (memory run out) is one that did not finish,
+// and false tells the pass to fail. The threads are joined however it ends.
+template <typename Work> [[nodiscard]] bool run_each(std::size_t count, const Work& work) {
+    std::array<bool, ChunkedPasses::max_chunks> finished{}; // each thread sets its own
+    const auto guarded = [&work, &finished](std::size_t i) noexcept {
         try {
-            threads[i] = std::thread(work, i);
-        } catch (const std::exception&) {
             work(i);
+            finished[i] = true;
+        } catch (...) {
+            finished[i] = false;
         }
-    }
-    work(0);
-    for (auto& thread : threads) {
-        if (thread.joinable()) {
-            thread.join();
+    };
+    {
+        std::array<std::jthread, ChunkedPasses::max_chunks> threads; // joined at the block's end
+        for (std::size_t i = 1; i < count; ++i) {
+            try {
+                threads[i] = std::jthread(guarded, i);
+            } catch (const std::exception&) {
+                guarded(i);
+            }
         }
+        guarded(0);
     }
+    return std::all_of(finished.begin(), finished.begin() + static_cast<std::ptrdiff_t>(count),
+                       [](bool done) { return done; });
 }
 
 // The offset just after the first line feed at or after `from`, or nullopt
@@ -101,12 +110,15 @@ int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high, StrictReadi
     for (auto& chunk : chunks_) {
         chunk->strict.refuse_high_addresses = strict == nullptr || strict->refuse_high_addresses;
     }
-    run_each(chunks_.size(), [this, strict](std::size_t i) {
+    const bool finished = run_each(chunks_.size(), [this, strict](std::size_t i) {
         Chunk& chunk = *chunks_[i];
         chunk.result = strict != nullptr ? preprocess_input_strictly(chunk.stream, chunk.low,
                                                                      chunk.high, chunk.strict)
                                          : preprocess_input(chunk.stream, chunk.low, chunk.high);
     });
+    if (!finished) {
+        return -1; // as for a read error: no line to name
+    }
     low = 0x7FFFFFFF;
     high = 0;
     used_ = chunks_.size();
@@ -163,8 +175,9 @@ ChunkedPasses::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) 
 template <typename FillPart>
 int ChunkedPasses::fill_with(std::span<std::uint8_t> buffer, std::int32_t low,
                              const FillPart& fill_part) {
+    // A chunk whose work did not finish (out of memory) counts as failed.
     for (std::size_t i = 0; i < used_; ++i) {
-        chunks_[i]->result = 0;
+        chunks_[i]->result = -1;
     }
     const auto parts = disjoint_parts(buffer, low);
     if (!parts) {
@@ -177,10 +190,13 @@ int ChunkedPasses::fill_with(std::span<std::uint8_t> buffer, std::int32_t low,
         }
         return 0;
     }
-    run_each(used_, [this, &parts, &fill_part](std::size_t i) {
+    const bool finished = run_each(used_, [this, &parts, &fill_part](std::size_t i) {
         Chunk& chunk = *chunks_[i];
         chunk.result = fill_part(chunk, (*parts)[i], chunk.low);
     });
+    if (!finished) {
+        return -1;
+    }
     for (std::size_t i = 0; i < used_; ++i) {
         if (chunks_[i]->result != 0) {
             return -1;

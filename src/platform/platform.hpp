@@ -68,6 +68,13 @@ class File {
 
     // Writes all of `bytes`; false when the platform takes less (disk full).
     bool write_all(std::span<const std::uint8_t> bytes);
+    // Cuts the file to 0 bytes, so that a failed write leaves no part of what
+    // was written; false when it cannot be cut (a device). The last error
+    // (last_error_message()) stays that of the call before.
+    bool truncate() noexcept;
+    // A second handle to the same open file, which stays usable once this one
+    // is closed; nullopt when none can be had.
+    [[nodiscard]] std::optional<File> duplicate() const noexcept;
     // Closes the file now and reports whether that succeeded, so that a
     // failure to store what was written is noticed.
     bool close();
@@ -91,8 +98,9 @@ std::string last_error_message();
 
 // Writes `text` (UTF-8) to standard output or standard error as it is; on a
 // console that does not take UTF-8 bytes, as the characters they encode.
-void print(std::string_view text);
-void print_error(std::string_view text);
+// Never throws: it ends a run that ran out of memory, too.
+void print(std::string_view text) noexcept;
+void print_error(std::string_view text) noexcept;
 
 // The program's arguments as UTF-8, element 0 its own name. Sets up
 // standard output for the program's messages: bytes as written, a line

@@ -117,6 +117,21 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+bool File::truncate() noexcept {
+    const int saved = errno;
+    const bool cut = ::ftruncate(descriptor(handle_), 0) == 0;
+    errno = saved;
+    return cut;
+}
+
+std::optional<File> File::duplicate() const noexcept {
+    File copy(::fcntl(descriptor(handle_), F_DUPFD_CLOEXEC, 0));
+    if (copy.handle_ < 0) {
+        return std::nullopt;
+    }
+    return copy;
+}
+
 bool File::close() {
     if (handle_ < 0) {
         return true;
@@ -150,11 +165,11 @@ std::string last_error_message() {
     return std::strerror(errno);
 }
 
-void print(std::string_view text) {
+void print(std::string_view text) noexcept {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-void print_error(std::string_view text) {
+void print_error(std::string_view text) noexcept {
     std::fwrite(text.data(), 1, text.size(), stderr);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
+#include <new>
 #include <string>
 #include <utility>
 // windows.h must come before the other system headers that need its types.
@@ -177,6 +178,23 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+bool File::truncate() noexcept {
+    const DWORD saved = GetLastError();
+    const bool cut = SetFilePointerEx(native(handle_), LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0 &&
+                     SetEndOfFile(native(handle_)) != 0;
+    SetLastError(saved);
+    return cut;
+}
+
+std::optional<File> File::duplicate() const noexcept {
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), native(handle_), GetCurrentProcess(), &copy, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS) == 0) {
+        return std::nullopt;
+    }
+    return File(stored(copy));
+}
+
 bool File::close() {
     if (positioned_handle_ >= 0) {
         CloseHandle(native(std::exchange(positioned_handle_, -1)));
@@ -216,26 +234,30 @@ namespace {
 
 // A console shows the characters of wide text whatever its code page;
 // anything else (a file, a pipe) gets the UTF-8 bytes unchanged.
-void write_to(FILE* stream, DWORD console_id, std::string_view text) {
+void write_to(FILE* stream, DWORD console_id, std::string_view text) noexcept {
     const HANDLE handle = GetStdHandle(console_id);
     DWORD mode = 0;
     if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0) {
-        const std::wstring wide = widen(std::string(text).c_str());
-        std::fflush(stream);
-        DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
+        try {
+            const std::wstring wide = widen(std::string(text).c_str());
+            std::fflush(stream);
+            DWORD written = 0;
+            WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+            return;
+        } catch (const std::bad_alloc&) {
+            // The bytes as they are, below: better than no message.
+        }
     }
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
 } // namespace
 
-void print(std::string_view text) {
+void print(std::string_view text) noexcept {
     write_to(stdout, STD_OUTPUT_HANDLE, text);
 }
 
-void print_error(std::string_view text) {
+void print_error(std::string_view text) noexcept {
     write_to(stderr, STD_ERROR_HANDLE, text);
 }
 

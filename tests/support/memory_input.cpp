@@ -1,18 +1,23 @@
 #include "memory_input.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace imgpack::test {
 
-std::ptrdiff_t MemoryInput::deliverable(std::size_t offset, std::size_t wanted) const noexcept {
+std::ptrdiff_t MemoryInput::deliverable(std::size_t offset, std::size_t wanted) const {
     if (offset >= fail_from_) {
         return -1;
     }
     if (offset >= bytes_.size()) {
         return 0;
     }
-    return static_cast<std::ptrdiff_t>(
-        std::min({wanted, max_read_, bytes_.size() - offset, fail_from_ - offset}));
+    const std::size_t count =
+        std::min({wanted, max_read_, bytes_.size() - offset, fail_from_ - offset});
+    if (offset <= throw_at_ && throw_at_ - offset < count) {
+        throw std::bad_alloc();
+    }
+    return static_cast<std::ptrdiff_t>(count);
 }
 
 std::ptrdiff_t MemoryInput::read(std::span<char> dest) {

@@ -33,6 +33,9 @@ class MemoryInput final : public Input {
 
     // Makes every read that reaches the byte at `offset` report an error.
     void fail_from(std::size_t offset) noexcept { fail_from_ = offset; }
+    // Makes every read that would deliver the byte at `offset` throw
+    // std::bad_alloc, as a pass that runs out of memory there would.
+    void throw_at(std::size_t offset) noexcept { throw_at_ = offset; }
     // The input changes (same_as_opened() turns false) once `byte_count` more
     // bytes have been delivered, by read() and read_at() together.
     void change_after(std::size_t byte_count) noexcept { changes_after_ = delivered_ + byte_count; }
@@ -40,12 +43,13 @@ class MemoryInput final : public Input {
   private:
     // How many bytes from `offset` a read of up to `wanted` bytes delivers,
     // or -1 for an error.
-    [[nodiscard]] std::ptrdiff_t deliverable(std::size_t offset, std::size_t wanted) const noexcept;
+    [[nodiscard]] std::ptrdiff_t deliverable(std::size_t offset, std::size_t wanted) const;
 
     std::span<const char> bytes_;
     std::size_t max_read_;
     std::size_t position_ = 0;
     std::size_t fail_from_ = SIZE_MAX;
+    std::size_t throw_at_ = SIZE_MAX;
     std::size_t changes_after_ = SIZE_MAX;
     mutable std::atomic<std::size_t> delivered_ = 0;
 };
