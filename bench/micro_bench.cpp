@@ -2,7 +2,7 @@
 // whole-record reading and the preprocess pass by default and strictly, in
 // bytes of input text per second.
 
-#include "image/passes.hpp"
+#include "image/stream_passes.hpp"
 #include "memory_input.hpp"
 #include "srec/hex.hpp"
 #include "srec/reader.hpp"

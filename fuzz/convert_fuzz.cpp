@@ -5,8 +5,8 @@
 // strict mode (where the first rejected line's number must agree too).
 
 #include "fuzz_input.hpp"
-#include "image/chunked_passes.hpp"
-#include "image/passes.hpp"
+#include "image/chunking.hpp"
+#include "image/stream_passes.hpp"
 #include "memory_input.hpp"
 #include "srec/reader.hpp"
 
@@ -252,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              }});
 
         imgpack::test::MemoryInput whole(input.bytes, input.max_read);
-        auto chunks = imgpack::ChunkedPasses::split_at(whole, cuts_for(input));
+        auto chunks = imgpack::Chunking::split_at(whole, cuts_for(input));
         if (chunks) {
             compare_conversion(
                 records, strict,

@@ -4,9 +4,9 @@
 // positioned reads.
 
 #include "cli/run.hpp"
-#include "image/two_passes.hpp"
+#include "image/builder.hpp"
+#include "image/file_input.hpp"
 #include "memory_input.hpp"
-#include "platform/file_source.hpp"
 
 #include <array>
 #include <chrono>
@@ -59,7 +59,7 @@ struct Outcome {
 // A whole conversion of `input` in memory, on one thread or in `threads` chunks.
 Outcome convert(MemoryInput& input, std::size_t threads, bool strict = false,
                 const std::function<void()>& between_passes = {}) {
-    TwoPasses passes(input, strict, Threading{threads, 0});
+    ImageBuilder passes(input, strict, Threading{threads, 0});
     Outcome outcome;
     outcome.preprocessed = passes.preprocess(outcome.low, outcome.high);
     outcome.cause = passes.problem().cause;
@@ -85,7 +85,7 @@ Outcome convert(MemoryInput& input, std::size_t threads, bool strict = false,
     return outcome;
 }
 
-TEST(TwoPasses, FailOnAReadErrorInTheSecondPassOnly) {
+TEST(ImageBuilder, FailOnAReadErrorInTheSecondPassOnly) {
     const std::string input = records(100);
     for (const std::size_t threads : {1U, 3U}) {
         MemoryInput failing(input, 64);
@@ -101,7 +101,7 @@ TEST(TwoPasses, FailOnAReadErrorInTheSecondPassOnly) {
 // The input changes right after the first pass (the fill pass's rewind must
 // notice) or while the fill pass reads its last bytes (only the check at its
 // end can): either way the fill pass fails, on one thread and in chunks.
-TEST(TwoPasses, FillFailsWhenTheInputChangedAtItsStartOrEnd) {
+TEST(ImageBuilder, FillFailsWhenTheInputChangedAtItsStartOrEnd) {
     const std::string input = records(200);
     for (const std::size_t threads : {1U, 3U, 8U}) {
         for (const bool at_the_end : {false, true}) {
@@ -123,12 +123,12 @@ TEST(TwoPasses, FillFailsWhenTheInputChangedAtItsStartOrEnd) {
 // calling thread reads while the others run: the pass fails, and the program
 // goes on (an exception leaving a thread, or leaving its threads unjoined,
 // would end it).
-TEST(TwoPasses, MemoryRunningOutInAChunkFailsThePass) {
+TEST(ImageBuilder, MemoryRunningOutInAChunkFailsThePass) {
     const std::string input = records(200);
     for (const std::size_t at : {std::size_t{100}, input.size() - 100}) {
         for (const bool in_fill : {false, true}) {
             MemoryInput source(input, 97);
-            TwoPasses passes(source, true, Threading{3, 0});
+            ImageBuilder passes(source, true, Threading{3, 0});
             source.throw_at(in_fill ? SIZE_MAX : at);
             std::int32_t low = 0;
             std::int32_t high = 0;
@@ -145,7 +145,7 @@ TEST(TwoPasses, MemoryRunningOutInAChunkFailsThePass) {
 // Cut into three and eight chunks, the passes give what one stream gives:
 // spans, images, the first bad line in file order (and in strict mode its
 // number), and nothing after a 0x1A.
-TEST(TwoPasses, ChunksGiveWhatOneStreamGives) {
+TEST(ImageBuilder, ChunksGiveWhatOneStreamGives) {
     const std::string block = records(50, 0x1000);
     const std::string later = records(50, 0x0800); // overlaps nothing, lower addresses
     const std::string overlapping = records(50, 0x1100);
@@ -203,9 +203,9 @@ class FileTest : public ::testing::Test {
 TEST_F(FileTest, ARewriteOfTheSameSizeIsNoticed) {
     const std::string input = records(10);
     write(input);
-    auto file = FileSource::open(path_.string().c_str());
+    auto file = FileInput::open(path_.string().c_str());
     ASSERT_TRUE(file);
-    TwoPasses passes(*file, false);
+    ImageBuilder passes(*file, false);
     std::int32_t low = 0;
     std::int32_t high = 0;
     ASSERT_EQ(passes.preprocess(low, high), 0);
@@ -224,9 +224,9 @@ TEST_F(FileTest, ARewriteOfTheSameSizeIsNoticed) {
 // does not say that the bytes changed.
 TEST_F(FileTest, ANewModeFailsTheFillPassAsAChangeOfAttributes) {
     write(records(10));
-    auto file = FileSource::open(path_.string().c_str());
+    auto file = FileInput::open(path_.string().c_str());
     ASSERT_TRUE(file);
-    TwoPasses passes(*file, true);
+    ImageBuilder passes(*file, true);
     std::int32_t low = 0;
     std::int32_t high = 0;
     ASSERT_EQ(passes.preprocess(low, high), 0);
@@ -245,7 +245,7 @@ TEST_F(FileTest, ANewModeFailsTheFillPassAsAChangeOfAttributes) {
 
 TEST_F(FileTest, PositionedReadsLeaveTheStreamPositionAloneAndReachPast4GiB) {
     write("S0030000FC\n");
-    auto file = FileSource::open(path_.string().c_str());
+    auto file = FileInput::open(path_.string().c_str());
     ASSERT_TRUE(file);
     std::array<char, 4> bytes{};
     ASSERT_EQ(file->read(std::span(bytes).first(2)), 2);

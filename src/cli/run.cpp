@@ -1,9 +1,9 @@
 #include "cli/run.hpp"
 
+#include "image/builder.hpp"
 #include "image/coverage.hpp"
-#include "image/read_buffer.hpp"
-#include "image/two_passes.hpp"
-#include "platform/file_source.hpp"
+#include "image/file_input.hpp"
+#include "image/image.hpp"
 #include "platform/platform.hpp"
 
 #include <algorithm>
@@ -50,7 +50,7 @@ std::terminate_handler usual_terminate = nullptr;
 
 // The state of one conversion, alive from the start of the run to its end.
 struct RunState {
-    std::optional<FileSource> input_file;
+    std::optional<FileInput> input_file;
     std::optional<platform::File> output;
     bool verbose = false;
     // The span, as the trace prints it. HiAddr starts at 0 and never goes
@@ -58,7 +58,7 @@ struct RunState {
     // trace shows HiAddr = 0x00000000 and the image reaches up to address 0.
     std::int32_t LowAddr = 0; // NOLINT(readability-identifier-naming): the name the trace prints
     std::int32_t HiAddr = 0;  // NOLINT(readability-identifier-naming)
-    std::optional<ReadBuffer> read_buffer;
+    std::optional<Image> read_buffer;
     std::int32_t read_buffer_size = 0;
 };
 
@@ -185,7 +185,7 @@ namespace {
 int convert(const char* in_filename, const char* out_filename, bool verbose,
             const Messages& messages) {
     RunState run;
-    run.input_file = FileSource::open(in_filename);
+    run.input_file = FileInput::open(in_filename);
     if (!run.input_file) {
         const std::string reason = messages.strict() ? platform::last_error_message() : "";
         return messages.fail("Unable to open input file " + std::string(in_filename) + "\n",
@@ -204,7 +204,7 @@ int convert(const char* in_filename, const char* out_filename, bool verbose,
     }
     run.verbose = verbose;
 
-    TwoPasses passes(*run.input_file, messages.strict());
+    ImageBuilder passes(*run.input_file, messages.strict());
     if (passes.preprocess(run.LowAddr, run.HiAddr) != 0) {
         const PassProblem& problem = passes.problem();
         if (problem.cause == PassProblem::Cause::bad_line) {
@@ -228,7 +228,7 @@ int convert(const char* in_filename, const char* out_filename, bool verbose,
     run.read_buffer_size = static_cast<std::int32_t>(static_cast<std::uint32_t>(run.HiAddr) -
                                                      static_cast<std::uint32_t>(run.LowAddr) + 1U);
     if (run.read_buffer_size >= 0) {
-        run.read_buffer = ReadBuffer::allocate(static_cast<std::size_t>(run.read_buffer_size));
+        run.read_buffer = Image::allocate(static_cast<std::size_t>(run.read_buffer_size));
     }
     // Strict mode refuses a byte written twice with different values, so it
     // records which bytes the records wrote.

@@ -4,7 +4,7 @@
 // boundaries where a test wants them, read errors, and an input that changes
 // while it is being read (and then cannot be rewound).
 
-#include "srec/byte_source.hpp"
+#include "image/input.hpp"
 
 #include <atomic>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "image/passes.hpp"
-#include "srec/byte_source.hpp"
+#include "image/input.hpp"
+#include "image/stream_passes.hpp"
 #include "srec/reader.hpp"
 #include "srec/text_stream.hpp"
 
@@ -20,7 +20,7 @@ namespace imgpack {
 // feeds and each chunk is read as a text input stream of its own; together
 // they deliver exactly the lines of the whole input. The results are the same
 // as those of preprocess_input() and fill_read_buffer() over the whole input.
-class ChunkedPasses {
+class Chunking {
   public:
     // The most threads (and chunks) a run uses.
     static constexpr std::size_t max_chunks = 8;
@@ -29,13 +29,13 @@ class ChunkedPasses {
     // max_chunks). Returns nullopt when the input cannot be read at any offset
     // or cannot be cut in two (no line feed found near a cut). `input` must
     // outlive the result.
-    static std::optional<ChunkedPasses> split(const Input& input, std::size_t count);
+    static std::optional<Chunking> split(const Input& input, std::size_t count);
 
     // Cuts `input` just after the first line feed at or after each offset of
     // `cuts` (in rising order); a cut that lands on an earlier one or at the
     // end is left out. At most max_chunks chunks.
-    static std::optional<ChunkedPasses> split_at(const Input& input,
-                                                 std::span<const std::uint64_t> cuts);
+    static std::optional<Chunking> split_at(const Input& input,
+                                            std::span<const std::uint64_t> cuts);
 
     // The preprocess pass: the span combines by min and max; the first bad
     // line in file order fails the pass, and a 0x1A ends the input, so the
@@ -97,7 +97,7 @@ class ChunkedPasses {
     template <typename FillPart>
     int fill_with(std::span<std::uint8_t> buffer, std::int32_t low, const FillPart& fill_part);
 
-    explicit ChunkedPasses(std::vector<std::unique_ptr<Chunk>> chunks)
+    explicit Chunking(std::vector<std::unique_ptr<Chunk>> chunks)
         : chunks_(std::move(chunks)), used_(chunks_.size()) {}
 
     // The part of `buffer` that each used chunk's span covers, or nullopt when

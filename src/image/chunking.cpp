@@ -1,6 +1,6 @@
-#include "image/chunked_passes.hpp"
+#include "image/chunking.hpp"
 
-#include "image/passes.hpp"
+#include "image/stream_passes.hpp"
 
 #include <algorithm>
 #include <array>
@@ -20,7 +20,7 @@ namespace {
 // leaves it: a work that throws (memory run out) is one that did not finish,
 // and false tells the pass to fail. The threads are joined however it ends.
 template <typename Work> [[nodiscard]] bool run_each(std::size_t count, const Work& work) {
-    std::array<bool, ChunkedPasses::max_chunks> finished{}; // each thread sets its own
+    std::array<bool, Chunking::max_chunks> finished{}; // each thread sets its own
     const auto guarded = [&work, &finished](std::size_t i) noexcept {
         try {
             work(i);
@@ -30,7 +30,7 @@ template <typename Work> [[nodiscard]] bool run_each(std::size_t count, const Wo
         }
     };
     {
-        std::array<std::jthread, ChunkedPasses::max_chunks> threads; // joined at the block's end
+        std::array<std::jthread, Chunking::max_chunks> threads; // joined at the block's end
         for (std::size_t i = 1; i < count; ++i) {
             try {
                 threads[i] = std::jthread(guarded, i);
@@ -67,7 +67,7 @@ std::optional<std::uint64_t> next_line_start(const Input& input, std::uint64_t f
 
 } // namespace
 
-std::optional<ChunkedPasses> ChunkedPasses::split(const Input& input, std::size_t count) {
+std::optional<Chunking> Chunking::split(const Input& input, std::size_t count) {
     const auto size = input.regular_size();
     count = std::min(count, max_chunks);
     if (!size || count < 2) {
@@ -80,8 +80,8 @@ std::optional<ChunkedPasses> ChunkedPasses::split(const Input& input, std::size_
     return split_at(input, std::span(cuts).first(count - 1));
 }
 
-std::optional<ChunkedPasses> ChunkedPasses::split_at(const Input& input,
-                                                     std::span<const std::uint64_t> cuts) {
+std::optional<Chunking> Chunking::split_at(const Input& input,
+                                           std::span<const std::uint64_t> cuts) {
     const auto size = input.regular_size();
     if (!size) {
         return std::nullopt;
@@ -103,10 +103,10 @@ std::optional<ChunkedPasses> ChunkedPasses::split_at(const Input& input,
         chunks.push_back(std::make_unique<Chunk>(input, starts[i], end));
         chunks.back()->strict.at_file_start = i == 0;
     }
-    return ChunkedPasses(std::move(chunks));
+    return Chunking(std::move(chunks));
 }
 
-int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high, StrictReading* strict) {
+int Chunking::preprocess(std::int32_t& low, std::int32_t& high, StrictReading* strict) {
     for (auto& chunk : chunks_) {
         chunk->strict.refuse_high_addresses = strict == nullptr || strict->refuse_high_addresses;
     }
@@ -147,7 +147,7 @@ int ChunkedPasses::preprocess(std::int32_t& low, std::int32_t& high, StrictReadi
 }
 
 std::optional<std::vector<std::span<std::uint8_t>>>
-ChunkedPasses::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) const {
+Chunking::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) const {
     std::vector<std::span<std::uint8_t>> parts(used_);
     std::vector<std::size_t> order(used_);
     std::iota(order.begin(), order.end(), std::size_t{0});
@@ -173,8 +173,8 @@ ChunkedPasses::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) 
 }
 
 template <typename FillPart>
-int ChunkedPasses::fill_with(std::span<std::uint8_t> buffer, std::int32_t low,
-                             const FillPart& fill_part) {
+int Chunking::fill_with(std::span<std::uint8_t> buffer, std::int32_t low,
+                        const FillPart& fill_part) {
     // A chunk whose work did not finish (out of memory) counts as failed.
     for (std::size_t i = 0; i < used_; ++i) {
         chunks_[i]->result = -1;
@@ -205,7 +205,7 @@ int ChunkedPasses::fill_with(std::span<std::uint8_t> buffer, std::int32_t low,
     return 0;
 }
 
-const ChunkedPasses::Chunk& ChunkedPasses::first_failed() const {
+const Chunking::Chunk& Chunking::first_failed() const {
     const auto failed =
         std::find_if(chunks_.begin(), chunks_.begin() + static_cast<std::ptrdiff_t>(used_),
                      [](const auto& chunk) { return chunk->result != 0; });
@@ -213,7 +213,7 @@ const ChunkedPasses::Chunk& ChunkedPasses::first_failed() const {
     return **failed;
 }
 
-int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutside* outside) {
+int Chunking::fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutside* outside) {
     for (std::size_t i = 0; i < used_; ++i) {
         chunks_[i]->outside = {};
     }
@@ -226,8 +226,8 @@ int ChunkedPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, Record
     return result;
 }
 
-int ChunkedPasses::fill_checked(std::span<std::uint8_t> buffer, std::int32_t low,
-                                Coverage& coverage, FillCheck& check) {
+int Chunking::fill_checked(std::span<std::uint8_t> buffer, std::int32_t low, Coverage& coverage,
+                           FillCheck& check) {
     for (std::size_t i = 0; i < used_; ++i) {
         chunks_[i]->check.emplace(
             FillCheck{CoverageView(coverage), check.refuse_contradictions, {}, {}});
@@ -251,7 +251,7 @@ int ChunkedPasses::fill_checked(std::span<std::uint8_t> buffer, std::int32_t low
     return result;
 }
 
-bool ChunkedPasses::RangeSource::rewind() {
+bool Chunking::RangeSource::rewind() {
     if (!input_.same_as_opened()) {
         return false; // and the position stays, as for any source that cannot rewind
     }
@@ -259,7 +259,7 @@ bool ChunkedPasses::RangeSource::rewind() {
     return true;
 }
 
-std::ptrdiff_t ChunkedPasses::RangeSource::read(std::span<char> dest) {
+std::ptrdiff_t Chunking::RangeSource::read(std::span<char> dest) {
     if (position_ >= end_) {
         return 0;
     }

@@ -10,23 +10,23 @@ namespace imgpack {
 // The memory image: one block of exactly the span's size, released when it
 // goes out of scope. Large images are mapped directly from the system (asking
 // for huge pages where the platform has them) rather than taken from the heap.
-class ReadBuffer {
+class Image {
   public:
     // Allocates `size` bytes, every one preset to 0xFF. A size of 0 is a valid,
     // empty buffer. Returns nullopt when the memory cannot be had.
-    static std::optional<ReadBuffer> allocate(std::size_t size);
+    static std::optional<Image> allocate(std::size_t size);
 
-    ReadBuffer(ReadBuffer&& other) noexcept;
-    ReadBuffer& operator=(ReadBuffer&& other) noexcept;
-    ReadBuffer(const ReadBuffer&) = delete;
-    ReadBuffer& operator=(const ReadBuffer&) = delete;
-    ~ReadBuffer();
+    Image(Image&& other) noexcept;
+    Image& operator=(Image&& other) noexcept;
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+    ~Image();
 
     [[nodiscard]] std::span<std::uint8_t> bytes() noexcept { return {data_, size_}; }
     [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
 
   private:
-    ReadBuffer(std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
+    Image(std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
     void release() noexcept;
 
     std::uint8_t* data_ = nullptr;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "image/chunked_passes.hpp"
+#include "image/chunking.hpp"
 #include "image/coverage.hpp"
-#include "image/passes.hpp"
-#include "srec/byte_source.hpp"
+#include "image/input.hpp"
+#include "image/stream_passes.hpp"
 #include "srec/text_stream.hpp"
 
 #include <cstddef>
@@ -17,7 +17,7 @@ namespace imgpack {
 // How the passes may share their work between threads.
 struct Threading {
     // The most threads (and chunks); 0 for one per processor. At most
-    // ChunkedPasses::max_chunks either way.
+    // Chunking::max_chunks either way.
     std::size_t max_threads = 0;
     // Smaller inputs are read on one thread: they would gain less than
     // starting the threads costs.
@@ -47,11 +47,11 @@ struct PassProblem {
 // also fails when the input is no longer the file it was when it was opened,
 // at its start or at its end: its lines would not be the ones the preprocess
 // pass checked.
-class TwoPasses {
+class ImageBuilder {
   public:
     // `input` must outlive the passes. `strict` makes the preprocess pass
     // reject every line that is not a whole, well-formed S-record.
-    TwoPasses(Input& input, bool strict, Threading threading = {});
+    ImageBuilder(Input& input, bool strict, Threading threading = {});
 
     // preprocess_input() over the whole input; 0 or -1.
     int preprocess(std::int32_t& low, std::int32_t& high);
@@ -73,7 +73,7 @@ class TwoPasses {
   private:
     Input& input_;
     bool strict_;
-    std::optional<ChunkedPasses> chunks_;
+    std::optional<Chunking> chunks_;
     std::optional<TextStream> stream_;
     PassProblem problem_;
     std::optional<DataRecord> past_top_;

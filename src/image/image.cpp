@@ -1,4 +1,4 @@
-#include "image/read_buffer.hpp"
+#include "image/image.hpp"
 
 #include "platform/platform.hpp"
 
@@ -7,22 +7,22 @@
 
 namespace imgpack {
 
-std::optional<ReadBuffer> ReadBuffer::allocate(std::size_t size) {
+std::optional<Image> Image::allocate(std::size_t size) {
     if (size == 0) {
-        return ReadBuffer(nullptr, 0);
+        return Image(nullptr, 0);
     }
     std::uint8_t* pages = platform::allocate_pages(size);
     if (pages == nullptr) {
         return std::nullopt;
     }
     std::memset(pages, 0xFF, size);
-    return ReadBuffer(pages, size);
+    return Image(pages, size);
 }
 
-ReadBuffer::ReadBuffer(ReadBuffer&& other) noexcept
+Image::Image(Image&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
-ReadBuffer& ReadBuffer::operator=(ReadBuffer&& other) noexcept {
+Image& Image::operator=(Image&& other) noexcept {
     if (this != &other) {
         release();
         data_ = std::exchange(other.data_, nullptr);
@@ -31,11 +31,11 @@ ReadBuffer& ReadBuffer::operator=(ReadBuffer&& other) noexcept {
     return *this;
 }
 
-ReadBuffer::~ReadBuffer() {
+Image::~Image() {
     release();
 }
 
-void ReadBuffer::release() noexcept {
+void Image::release() noexcept {
     if (data_ != nullptr) {
         platform::release_pages(data_, size_);
         data_ = nullptr;

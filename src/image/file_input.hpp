@@ -1,7 +1,7 @@
 #pragma once
 
+#include "image/input.hpp"
 #include "platform/platform.hpp"
-#include "srec/byte_source.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,15 +13,15 @@ namespace imgpack {
 // The input file of a conversion, read in large blocks. It remembers the
 // file's size and times when it was opened, so that a file rewritten while it
 // is being converted is noticed.
-class FileSource final : public Input {
+class FileInput final : public Input {
   public:
     // Opens `path` for reading. Fails (nullopt) when the file cannot be opened
     // or is a directory; platform::last_error_message() then tells why.
-    static std::optional<FileSource> open(const char* path);
+    static std::optional<FileInput> open(const char* path);
 
-    FileSource(FileSource&&) = default;
-    FileSource& operator=(FileSource&&) = default;
-    ~FileSource() override = default;
+    FileInput(FileInput&&) = default;
+    FileInput& operator=(FileInput&&) = default;
+    ~FileInput() override = default;
 
     std::ptrdiff_t read(std::span<char> dest) override;
     // Fails, too, once the file is not the one that was opened: a second pass
@@ -37,7 +37,7 @@ class FileSource final : public Input {
     [[nodiscard]] bool is_same_file(const char* path) const;
 
   private:
-    explicit FileSource(platform::File file)
+    explicit FileInput(platform::File file)
         : file_(std::move(file)), opened_state_(file_.state()) {}
     platform::File file_;
     std::optional<platform::FileState> opened_state_;

@@ -1,4 +1,4 @@
-#include "image/two_passes.hpp"
+#include "image/builder.hpp"
 
 #include <algorithm>
 #include <thread>
@@ -17,22 +17,22 @@ std::size_t chunks_for(const Input& input, const Threading& threading) {
     // Asked only for a large file: on some systems it reads a file itself.
     const std::size_t threads =
         threading.max_threads != 0 ? threading.max_threads : std::thread::hardware_concurrency();
-    return std::min(threads, ChunkedPasses::max_chunks);
+    return std::min(threads, Chunking::max_chunks);
 }
 
 } // namespace
 
-TwoPasses::TwoPasses(Input& input, bool strict, Threading threading)
+ImageBuilder::ImageBuilder(Input& input, bool strict, Threading threading)
     : input_(input), strict_(strict) {
     if (const std::size_t chunks = chunks_for(input, threading); chunks > 1) {
-        chunks_ = ChunkedPasses::split(input, chunks);
+        chunks_ = Chunking::split(input, chunks);
     }
     if (!chunks_) {
         stream_.emplace(input);
     }
 }
 
-int TwoPasses::preprocess(std::int32_t& low, std::int32_t& high) {
+int ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
     problem_ = {};
     StrictReading strict;
     int result = 0;
@@ -53,7 +53,7 @@ int TwoPasses::preprocess(std::int32_t& low, std::int32_t& high) {
     return result;
 }
 
-int TwoPasses::fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage) {
+int ImageBuilder::fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage) {
     problem_ = {};
     RecordOutside outside;
     Contradiction contradiction;

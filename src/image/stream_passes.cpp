@@ -1,4 +1,4 @@
-#include "image/passes.hpp"
+#include "image/stream_passes.hpp"
 
 #include "srec/reader.hpp"
 
