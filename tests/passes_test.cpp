@@ -50,7 +50,7 @@ struct Outcome {
     std::int32_t high = 0;
     int filled = -1;
     Bytes image;
-    PassProblem::Cause cause = PassProblem::Cause::none;
+    PassResult::Cause cause = PassResult::Cause::none;
     std::uint64_t line = 0;
     std::string reason;
     bool operator==(const Outcome&) const = default;
@@ -61,24 +61,31 @@ Outcome convert(MemoryInput& input, std::size_t threads, bool strict = false,
                 const std::function<void()>& between_passes = {}) {
     ImageBuilder passes(input, strict, Threading{threads, 0});
     Outcome outcome;
-    outcome.preprocessed = passes.preprocess(outcome.low, outcome.high);
-    outcome.cause = passes.problem().cause;
-    outcome.line = passes.problem().line;
-    if (outcome.preprocessed != 0) {
-        return {outcome.preprocessed,   0, 0, -1, {}, outcome.cause, outcome.line,
-                passes.problem().reason}; // and no span then
+    const PassResult preprocessed = passes.preprocess(outcome.low, outcome.high);
+    if (!preprocessed.ok()) {
+        return {-1,
+                0,
+                0,
+                -1,
+                {},
+                preprocessed.cause,
+                preprocessed.line,
+                preprocessed.reason}; // and no span then
     }
+    outcome.preprocessed = 0;
     outcome.image.assign(static_cast<std::size_t>(outcome.high - outcome.low + 1), 0xFF);
     if (between_passes) {
         between_passes();
     }
     // Strict mode records the bytes written, to refuse contradicting records.
     auto coverage = Coverage::allocate(outcome.image.size());
-    outcome.filled = passes.fill(outcome.image, outcome.low, strict ? &*coverage : nullptr);
+    const PassResult filled =
+        passes.fill(outcome.image, outcome.low, strict ? &*coverage : nullptr);
     EXPECT_EQ(input.position() == 0, threads > 1) << "read in chunks exactly when asked to";
-    outcome.cause = passes.problem().cause;
-    outcome.line = passes.problem().contradiction.line;
-    outcome.reason = std::to_string(passes.problem().contradiction.address);
+    outcome.filled = filled.ok() ? 0 : -1;
+    outcome.cause = filled.cause;
+    outcome.line = filled.line;
+    outcome.reason = std::to_string(filled.contradiction.address);
     if (outcome.filled != 0) {
         outcome.image.clear(); // what a failed pass leaves is not part of its result
     }
@@ -94,7 +101,7 @@ TEST(ImageBuilder, FailOnAReadErrorInTheSecondPassOnly) {
             convert(failing, threads, false, [&failing] { failing.fail_from(47 * 20); });
         EXPECT_EQ(read_error.preprocessed, 0);
         EXPECT_EQ(read_error.filled, -1) << threads;
-        EXPECT_EQ(read_error.cause, PassProblem::Cause::read_error) << threads;
+        EXPECT_EQ(read_error.cause, PassResult::Cause::read_error) << threads;
     }
 }
 
@@ -112,7 +119,7 @@ TEST(ImageBuilder, FillFailsWhenTheInputChangedAtItsStartOrEnd) {
             EXPECT_EQ(outcome.preprocessed, 0);
             EXPECT_EQ(outcome.filled, -1)
                 << threads << (at_the_end ? " at the end" : " at the start");
-            EXPECT_EQ(outcome.cause, PassProblem::Cause::changed);
+            EXPECT_EQ(outcome.cause, PassResult::Cause::changed);
         }
         MemoryInput unchanged(input, 100);
         EXPECT_EQ(convert(unchanged, threads).filled, 0);
@@ -132,11 +139,11 @@ TEST(ImageBuilder, MemoryRunningOutInAChunkFailsThePass) {
             source.throw_at(in_fill ? SIZE_MAX : at);
             std::int32_t low = 0;
             std::int32_t high = 0;
-            ASSERT_EQ(passes.preprocess(low, high), in_fill ? 0 : -1) << at;
+            ASSERT_EQ(passes.preprocess(low, high).ok(), in_fill) << at;
             if (in_fill) {
                 source.throw_at(at);
                 Bytes image(static_cast<std::size_t>(high - low + 1));
-                EXPECT_EQ(passes.fill(image, low), -1) << at;
+                EXPECT_FALSE(passes.fill(image, low).ok()) << at;
             }
         }
     }
@@ -208,7 +215,7 @@ TEST_F(FileTest, ARewriteOfTheSameSizeIsNoticed) {
     ImageBuilder passes(*file, false);
     std::int32_t low = 0;
     std::int32_t high = 0;
-    ASSERT_EQ(passes.preprocess(low, high), 0);
+    ASSERT_TRUE(passes.preprocess(low, high).ok());
     std::string rewritten = input;
     rewritten[13] = '1';
     write(rewritten);
@@ -216,8 +223,7 @@ TEST_F(FileTest, ARewriteOfTheSameSizeIsNoticed) {
                                                 std::chrono::seconds(2));
     EXPECT_FALSE(file->same_as_opened());
     Bytes image(160, 0xFF);
-    EXPECT_EQ(passes.fill(image, low), -1);
-    EXPECT_EQ(passes.problem().cause, PassProblem::Cause::changed);
+    EXPECT_EQ(passes.fill(image, low).cause, PassResult::Cause::changed);
 }
 
 // A new mode alone moves the change time: the fill pass fails, and its reason
@@ -229,7 +235,7 @@ TEST_F(FileTest, ANewModeFailsTheFillPassAsAChangeOfAttributes) {
     ImageBuilder passes(*file, true);
     std::int32_t low = 0;
     std::int32_t high = 0;
-    ASSERT_EQ(passes.preprocess(low, high), 0);
+    ASSERT_TRUE(passes.preprocess(low, high).ok());
     using std::filesystem::perm_options;
     for (int i = 0; i < 1'000'000 && file->same_as_opened(); ++i) { // until the clock moves on
         std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
@@ -237,10 +243,10 @@ TEST_F(FileTest, ANewModeFailsTheFillPassAsAChangeOfAttributes) {
     }
     std::filesystem::permissions(path_, std::filesystem::perms::owner_write, perm_options::add);
     Bytes image(160);
-    EXPECT_EQ(passes.fill(image, low), -1);
-    EXPECT_EQ(fill_reason(passes.problem()), "the file was changed or its attributes were (size, "
-                                             "modification or change time differ from when it "
-                                             "was opened)");
+    EXPECT_EQ(fill_reason(passes.fill(image, low)),
+              "the file was changed or its attributes were (size, "
+              "modification or change time differ from when it "
+              "was opened)");
 }
 
 TEST_F(FileTest, PositionedReadsLeaveTheStreamPositionAloneAndReachPast4GiB) {

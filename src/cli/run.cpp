@@ -48,20 +48,6 @@ std::terminate_handler usual_terminate = nullptr;
     std::abort();
 }
 
-// The state of one conversion, alive from the start of the run to its end.
-struct RunState {
-    std::optional<FileInput> input_file;
-    std::optional<platform::File> output;
-    bool verbose = false;
-    // The span, as the trace prints it. HiAddr starts at 0 and never goes
-    // below it, so for records from 0x80000000 up (negative addresses) the
-    // trace shows HiAddr = 0x00000000 and the image reaches up to address 0.
-    std::int32_t LowAddr = 0; // NOLINT(readability-identifier-naming): the name the trace prints
-    std::int32_t HiAddr = 0;  // NOLINT(readability-identifier-naming)
-    std::optional<Image> read_buffer;
-    std::int32_t read_buffer_size = 0;
-};
-
 bool equals_ignoring_case(std::string_view text, std::string_view expected) {
     return std::equal(text.begin(), text.end(), expected.begin(), expected.end(),
                       [](char a, char b) {
@@ -162,19 +148,19 @@ std::string contradiction_reason(const Contradiction& contradiction) {
 
 } // namespace
 
-std::string fill_reason(const PassProblem& problem) {
-    switch (problem.cause) {
-    case PassProblem::Cause::changed:
+std::string fill_reason(const PassResult& result) {
+    switch (result.cause) {
+    case PassResult::Cause::changed:
         // A chmod, chown or new link moves the change time alone: the bytes
         // may be the same, but nothing tells.
         return "the file was changed or its attributes were (size, modification or change time "
                "differ from when it was opened)";
-    case PassProblem::Cause::cannot_reread:
+    case PassResult::Cause::cannot_reread:
         return "the input cannot be read a second time (a pipe or FIFO); convert a regular file";
-    case PassProblem::Cause::contradiction:
-        return contradiction_reason(problem.contradiction);
-    case PassProblem::Cause::record_outside:
-        return past_top_reason({problem.record.address, problem.record.data_length});
+    case PassResult::Cause::contradiction:
+        return contradiction_reason(result.contradiction);
+    case PassResult::Cause::record_outside:
+        return past_top_reason({result.record.address, result.record.data_length});
     default:
         return "reading the file failed";
     }
@@ -182,97 +168,116 @@ std::string fill_reason(const PassProblem& problem) {
 
 namespace {
 
-int convert(const char* in_filename, const char* out_filename, bool verbose,
-            const Messages& messages) {
-    RunState run;
-    run.input_file = FileInput::open(in_filename);
-    if (!run.input_file) {
-        const std::string reason = messages.strict() ? platform::last_error_message() : "";
-        return messages.fail("Unable to open input file " + std::string(in_filename) + "\n",
-                             in_filename, reason);
-    }
-    // Opening the output empties it, so it must not be the input under another name.
-    if (run.input_file->is_same_file(out_filename)) {
-        return messages.fail("Output file " + std::string(out_filename) + " is the input file\n",
-                             out_filename, "is the input file; neither file was touched");
-    }
-    run.output = platform::File::create_for_writing(out_filename);
-    if (!run.output) {
-        const std::string reason = messages.strict() ? platform::last_error_message() : "";
-        return messages.fail("Unable to open output file " + std::string(out_filename) + "\n",
-                             out_filename, reason);
-    }
-    run.verbose = verbose;
+// The span of the data records, as the trace prints it. HiAddr starts at 0
+// and never goes below it, so for records from 0x80000000 up (negative
+// addresses) the trace shows HiAddr = 0x00000000 and the image reaches up to
+// address 0.
+struct Span {
+    std::int32_t LowAddr = 0; // NOLINT(readability-identifier-naming): the trace's words
+    std::int32_t HiAddr = 0;  // NOLINT(readability-identifier-naming)
 
-    ImageBuilder passes(*run.input_file, messages.strict());
-    if (passes.preprocess(run.LowAddr, run.HiAddr) != 0) {
-        const PassProblem& problem = passes.problem();
-        if (problem.cause == PassProblem::Cause::bad_line) {
-            return messages.fail("Input file read error or bad format\n",
-                                 std::string(in_filename) + ":" + std::to_string(problem.line),
-                                 problem.reason);
+    // HiAddr - LowAddr + 1 in 32-bit wrap-around: no data record at all, and
+    // every span of 2 GiB or more, give a negative size; the span of exactly
+    // 4 GiB wraps to 0.
+    [[nodiscard]] std::int32_t size() const noexcept {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(HiAddr) -
+                                         static_cast<std::uint32_t>(LowAddr) + 1U);
+    }
+};
+
+void trace_span(const Span& span) {
+    std::array<char, 80> trace{};
+    std::snprintf(trace.data(), trace.size(),
+                  "Input file preprocessed. LowAddr = 0x%08x HiAddr = 0x%08x\n",
+                  static_cast<unsigned>(span.LowAddr), static_cast<unsigned>(span.HiAddr));
+    Messages::say(trace.data());
+}
+
+// The image and, in strict mode, the record of which of its bytes the records
+// wrote: strict mode refuses a byte written twice with different values.
+struct ImageMemory {
+    Image image;
+    std::optional<Coverage> written;
+};
+
+std::optional<ImageMemory> allocate_image(const Span& span, bool strict) {
+    if (span.size() < 0) {
+        return std::nullopt;
+    }
+    auto image = Image::allocate(static_cast<std::size_t>(span.size()));
+    if (!image) {
+        return std::nullopt;
+    }
+    ImageMemory memory{std::move(*image), std::nullopt};
+    if (strict) {
+        memory.written = Coverage::allocate(memory.image.bytes().size());
+        if (!memory.written) {
+            return std::nullopt;
         }
-        return messages.fail("Input file read error or bad format\n", in_filename,
-                             "reading the file failed");
     }
-    if (run.verbose) {
-        std::array<char, 80> trace{};
-        std::snprintf(trace.data(), trace.size(),
-                      "Input file preprocessed. LowAddr = 0x%08x HiAddr = 0x%08x\n",
-                      static_cast<unsigned>(run.LowAddr), static_cast<unsigned>(run.HiAddr));
-        Messages::say(trace.data());
+    return memory;
+}
+
+// The preprocess pass, the image's memory and the fill pass over `input`.
+// Prints the step's message and returns nullopt when one fails.
+std::optional<Image> build_image(Input& input, const char* in_filename, bool verbose,
+                                 const Messages& messages) {
+    ImageBuilder builder(input, messages.strict());
+    Span span;
+    if (const PassResult result = builder.preprocess(span.LowAddr, span.HiAddr); !result.ok()) {
+        const bool bad_line = result.cause == PassResult::Cause::bad_line;
+        (void)messages.fail("Input file read error or bad format\n",
+                            bad_line ? std::string(in_filename) + ":" + std::to_string(result.line)
+                                     : std::string(in_filename),
+                            bad_line ? result.reason : "reading the file failed");
+        return std::nullopt;
+    }
+    if (verbose) {
+        trace_span(span);
     }
 
-    // 32-bit wrap-around: no data record at all, and every span of 2 GiB or
-    // more, give a negative size; the span of exactly 4 GiB wraps to 0.
-    run.read_buffer_size = static_cast<std::int32_t>(static_cast<std::uint32_t>(run.HiAddr) -
-                                                     static_cast<std::uint32_t>(run.LowAddr) + 1U);
-    if (run.read_buffer_size >= 0) {
-        run.read_buffer = Image::allocate(static_cast<std::size_t>(run.read_buffer_size));
+    auto memory = allocate_image(span, messages.strict());
+    if (!memory) {
+        const auto& past_top = builder.record_past_top();
+        (void)messages.fail("Cannot allocate read buffer\n", in_filename,
+                            past_top ? past_top_reason(*past_top)
+                                     : allocation_reason(span.LowAddr, span.HiAddr, span.size()));
+        return std::nullopt;
     }
-    // Strict mode refuses a byte written twice with different values, so it
-    // records which bytes the records wrote.
-    std::optional<Coverage> coverage;
-    if (run.read_buffer && messages.strict()) {
-        coverage = Coverage::allocate(run.read_buffer->bytes().size());
-    }
-    if (!run.read_buffer || (messages.strict() && !coverage)) {
-        const auto& past_top = passes.record_past_top();
-        return messages.fail(
-            "Cannot allocate read buffer\n", in_filename,
-            past_top ? past_top_reason(*past_top)
-                     : allocation_reason(run.LowAddr, run.HiAddr, run.read_buffer_size));
-    }
-    if (run.verbose) {
+    if (verbose) {
         Messages::say("Read buffer successfully allocated.\n");
     }
 
-    if (passes.fill(run.read_buffer->bytes(), run.LowAddr, coverage ? &*coverage : nullptr) != 0) {
-        const PassProblem& problem = passes.problem();
-        return messages.fail("Cannot fill read buffer\n",
-                             problem.cause == PassProblem::Cause::contradiction
-                                 ? std::string(in_filename) + ":" +
-                                       std::to_string(problem.contradiction.line)
-                                 : std::string(in_filename),
-                             fill_reason(problem));
+    const PassResult filled = builder.fill(memory->image.bytes(), span.LowAddr,
+                                           memory->written ? &*memory->written : nullptr);
+    if (!filled.ok()) {
+        (void)messages.fail("Cannot fill read buffer\n",
+                            filled.line != 0
+                                ? std::string(in_filename) + ":" + std::to_string(filled.line)
+                                : std::string(in_filename),
+                            fill_reason(filled));
+        return std::nullopt;
     }
-    if (run.verbose) {
+    if (verbose) {
         Messages::say("Read buffer successfully filled.\n");
     }
+    return std::move(memory->image);
+}
 
-    // Part of an image must never pass for one: a failed write or close
-    // empties the output again, first thing.
-    bool written = run.output->write_all(run.read_buffer->bytes());
+// Writes the image and closes the output. Part of an image must never pass
+// for one: a failed write or close empties the output again, first thing.
+int write_image(const Image& image, platform::File output, const char* out_filename, bool verbose,
+                const Messages& messages) {
+    bool written = output.write_all(image.bytes());
     if (!written) {
-        run.output->truncate();
+        output.truncate();
     }
     std::string write_error = written ? "" : platform::last_error_message();
-    run.input_file.reset();
     // A network file system may report a failed write only when the file is
     // closed, when its handle is gone: a second handle empties the file then.
     // It is the file that was written, whatever its name names by now.
-    auto spare = written ? run.output->duplicate() : std::nullopt;
-    if (!run.output->close() && written) {
+    auto spare = written ? output.duplicate() : std::nullopt;
+    if (!output.close() && written) {
         written = false;
         if (spare) {
             spare->truncate();
@@ -283,13 +288,40 @@ int convert(const char* in_filename, const char* out_filename, bool verbose,
         return messages.fail("Unable to write output file " + std::string(out_filename) + "\n",
                              out_filename, write_error);
     }
-    if (run.verbose) {
+    if (verbose) {
         Messages::say("Output file successfully written.\n");
     }
     return exit_ok;
 }
 
-} // namespace
+// One conversion, step by step. The input is open from the first step until
+// the image is built, the output from the second step to the last.
+int convert(const char* in_filename, const char* out_filename, bool verbose,
+            const Messages& messages) {
+    std::optional<FileInput> input = FileInput::open(in_filename);
+    if (!input) {
+        const std::string reason = messages.strict() ? platform::last_error_message() : "";
+        return messages.fail("Unable to open input file " + std::string(in_filename) + "\n",
+                             in_filename, reason);
+    }
+    // Opening the output empties it, so it must not be the input under another name.
+    if (input->is_same_file(out_filename)) {
+        return messages.fail("Output file " + std::string(out_filename) + " is the input file\n",
+                             out_filename, "is the input file; neither file was touched");
+    }
+    std::optional<platform::File> output = platform::File::create_for_writing(out_filename);
+    if (!output) {
+        const std::string reason = messages.strict() ? platform::last_error_message() : "";
+        return messages.fail("Unable to open output file " + std::string(out_filename) + "\n",
+                             out_filename, reason);
+    }
+    const std::optional<Image> image = build_image(*input, in_filename, verbose, messages);
+    input.reset();
+    if (!image) {
+        return exit_failed;
+    }
+    return write_image(*image, std::move(*output), out_filename, verbose, messages);
+}
 
 void print_usage() {
     Messages::say("S record to bin file converter, Version 1.0\n\n");
@@ -297,6 +329,8 @@ void print_usage() {
     Messages::say("  where options may be:\n");
     Messages::say("    -v   - verbose / default is no verbose\n");
 }
+
+} // namespace
 
 int run_cli(std::span<const char* const> args) {
     const std::size_t given = args.empty() ? 0 : args.size() - 1;

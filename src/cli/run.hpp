@@ -5,10 +5,7 @@
 
 namespace imgpack {
 
-struct PassProblem;
-
-// Writes the usage text to standard output.
-void print_usage();
+struct PassResult;
 
 // The whole program: `args` is the argument vector, element 0 the program's
 // own name. Prints the usage text or runs one conversion; every message goes
@@ -21,6 +18,6 @@ int run_cli(std::span<const char* const> args);
 int run_program(int argc, char** argv) noexcept;
 
 // Why the fill pass failed, as strict mode says it (declared for the tests).
-std::string fill_reason(const PassProblem& problem);
+std::string fill_reason(const PassResult& result);
 
 } // namespace imgpack

@@ -32,8 +32,7 @@ ImageBuilder::ImageBuilder(Input& input, bool strict, Threading threading)
     }
 }
 
-int ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
-    problem_ = {};
+PassResult ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
     StrictReading strict;
     int result = 0;
     if (chunks_) {
@@ -44,17 +43,20 @@ int ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
         result = preprocess_input(*stream_, low, high);
     }
     past_top_ = strict.past_top;
-    if (result != 0) {
-        const bool read_error = strict_ && strict.reason.empty();
-        problem_.cause = read_error ? PassProblem::Cause::read_error : PassProblem::Cause::bad_line;
-        problem_.line = strict.complete_lines + 1;
-        problem_.reason = std::move(strict.reason);
+    if (result == 0) {
+        return {};
     }
-    return result;
+    // The default reader gives no reason: its only failures are bad lines.
+    const bool read_error = strict_ && strict.reason.empty();
+    PassResult failed;
+    failed.cause = read_error ? PassResult::Cause::read_error : PassResult::Cause::bad_line;
+    failed.line = strict.complete_lines + 1;
+    failed.reason = std::move(strict.reason);
+    return failed;
 }
 
-int ImageBuilder::fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage) {
-    problem_ = {};
+PassResult ImageBuilder::fill(std::span<std::uint8_t> buffer, std::int32_t low,
+                              Coverage* coverage) {
     RecordOutside outside;
     Contradiction contradiction;
     int result = 0;
@@ -72,22 +74,24 @@ int ImageBuilder::fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverag
     // after the change, none of them rejected: only its state tells.
     const bool unchanged = input_.same_as_opened();
     if (result == 0 && unchanged) {
-        return 0;
+        return {};
     }
+    PassResult failed;
     if (!input_.regular_size()) {
-        problem_.cause = PassProblem::Cause::cannot_reread; // a pipe: read once, and gone
+        failed.cause = PassResult::Cause::cannot_reread; // a pipe: read once, and gone
     } else if (!unchanged) {
-        problem_.cause = PassProblem::Cause::changed;
+        failed.cause = PassResult::Cause::changed;
     } else if (contradiction.found()) {
-        problem_.cause = PassProblem::Cause::contradiction;
-        problem_.contradiction = contradiction;
+        failed.cause = PassResult::Cause::contradiction;
+        failed.contradiction = contradiction;
+        failed.line = contradiction.line;
     } else if (outside.found()) {
-        problem_.cause = PassProblem::Cause::record_outside;
-        problem_.record = outside;
+        failed.cause = PassResult::Cause::record_outside;
+        failed.record = outside;
     } else {
-        problem_.cause = PassProblem::Cause::read_error;
+        failed.cause = PassResult::Cause::read_error;
     }
-    return -1;
+    return failed;
 }
 
 } // namespace imgpack

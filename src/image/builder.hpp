@@ -14,7 +14,8 @@
 
 namespace imgpack {
 
-// How the passes may share their work between threads.
+// How the passes may share their work between threads. The program takes
+// the defaults; the tests choose the chunks.
 struct Threading {
     // The most threads (and chunks); 0 for one per processor. At most
     // Chunking::max_chunks either way.
@@ -24,10 +25,11 @@ struct Threading {
     std::uint64_t min_split_size = std::uint64_t{4} << 20;
 };
 
-// Why a pass failed, for messages that say more than the pass's result.
-struct PassProblem {
+// What a pass came to: success, or why it failed, for messages that say
+// more than the fixed line.
+struct PassResult {
     enum class Cause {
-        none,
+        none,           // the pass succeeded
         bad_line,       // the reader rejected a line: `line` and `reason`
         read_error,     // reading the input failed
         cannot_reread,  // the input cannot be read a second time (a pipe)
@@ -40,6 +42,8 @@ struct PassProblem {
     std::string reason;     // why the line was rejected
     RecordOutside record;
     Contradiction contradiction;
+
+    [[nodiscard]] bool ok() const noexcept { return cause == Cause::none; }
 };
 
 // The two passes over one input, on one thread or, for a large regular file,
@@ -53,16 +57,12 @@ class ImageBuilder {
     // reject every line that is not a whole, well-formed S-record.
     ImageBuilder(Input& input, bool strict, Threading threading = {});
 
-    // preprocess_input() over the whole input; 0 or -1.
-    int preprocess(std::int32_t& low, std::int32_t& high);
-    // fill_read_buffer() over the whole input; 0 or -1. With `coverage` (as
-    // large as `buffer`), every byte a record writes is marked in it, and in
-    // strict mode a record that gives a written byte another value fails the
-    // pass.
-    int fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage = nullptr);
-
-    // Why the last pass failed.
-    [[nodiscard]] const PassProblem& problem() const noexcept { return problem_; }
+    // preprocess_input() over the whole input.
+    PassResult preprocess(std::int32_t& low, std::int32_t& high);
+    // fill_read_buffer() over the whole input. With `coverage` (as large as
+    // `buffer`), every byte a record writes is marked in it, and in strict
+    // mode a record that gives a written byte another value fails the pass.
+    PassResult fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage = nullptr);
 
     // In strict mode, after the preprocess pass: the first data record whose
     // bytes run on past 0x7FFFFFFF, which no image can hold.
@@ -75,7 +75,6 @@ class ImageBuilder {
     bool strict_;
     std::optional<Chunking> chunks_;
     std::optional<TextStream> stream_;
-    PassProblem problem_;
     std::optional<DataRecord> past_top_;
 };
 

@@ -33,7 +33,8 @@ class Chunking {
 
     // Cuts `input` just after the first line feed at or after each offset of
     // `cuts` (in rising order); a cut that lands on an earlier one or at the
-    // end is left out. At most max_chunks chunks.
+    // end is left out. At most max_chunks chunks. (Public for the tests and
+    // the fuzz target, which choose the cuts.)
     static std::optional<Chunking> split_at(const Input& input,
                                             std::span<const std::uint64_t> cuts);
 

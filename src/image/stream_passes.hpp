@@ -34,7 +34,7 @@ struct RecordOutside {
 // records overwriting earlier ones. Returns 0, or -1 when the input cannot be
 // rewound, the reader rejects a line, or a record's bytes do not all lie
 // inside `buffer` (nothing is then written outside it, and `outside`, when
-// given, tells which record it was).
+// given, tells which record it was; the fuzz target leaves it out).
 int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
                      RecordOutside* outside = nullptr);
 
