@@ -106,9 +106,9 @@ void preprocess(benchmark::State& state) {
         TextStream stream(source);
         std::int32_t low = 0;
         std::int32_t high = 0;
-        StrictReading strict;
+        CheckedReading strict;
         const int result = state.range(1) != 0
-                               ? preprocess_input_strictly(stream, low, high, strict)
+                               ? preprocess_input_checked(stream, low, high, strict)
                                : preprocess_input(stream, low, high);
         if (result != 0) {
             state.SkipWithError("the records were refused");

@@ -137,7 +137,7 @@ void check(bool agreed) {
 
 // The two passes under test, on one stream or in chunks.
 struct Passes {
-    std::function<int(std::int32_t&, std::int32_t&, imgpack::StrictReading*)> preprocess;
+    std::function<int(std::int32_t&, std::int32_t&, imgpack::CheckedReading*)> preprocess;
     std::function<int(std::span<std::uint8_t>, std::int32_t, imgpack::Coverage*)> fill;
 };
 
@@ -161,7 +161,7 @@ void compare_conversion(const std::vector<Record>& records, bool strict, const P
                                                          static_cast<std::uint32_t>(r.length) - 1));
         }
     }
-    imgpack::StrictReading reading;
+    imgpack::CheckedReading reading;
     std::int32_t got_low = 0x5A5A5A5A; // the pass must set both itself
     std::int32_t got_high = 0x5A5A5A5A;
     const int result = passes.preprocess(got_low, got_high, strict ? &reading : nullptr);
@@ -239,15 +239,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         imgpack::TextStream stream(one, input.block_size);
         compare_conversion(
             records, strict,
-            {[&](std::int32_t& low, std::int32_t& high, imgpack::StrictReading* s) {
-                 return s != nullptr ? imgpack::preprocess_input_strictly(stream, low, high, *s)
+            {[&](std::int32_t& low, std::int32_t& high, imgpack::CheckedReading* s) {
+                 return s != nullptr ? imgpack::preprocess_input_checked(stream, low, high, *s)
                                      : imgpack::preprocess_input(stream, low, high);
              },
              [&](std::span<std::uint8_t> image, std::int32_t low, imgpack::Coverage* coverage) {
                  if (coverage == nullptr) {
                      return imgpack::fill_read_buffer(stream, image, low);
                  }
-                 imgpack::FillCheck checked{imgpack::CoverageView(*coverage), true, {}, {}};
+                 imgpack::FillCheck checked{
+                     imgpack::CoverageView(*coverage), true, false, {}, {}, {}};
                  return imgpack::fill_read_buffer_checked(stream, image, low, checked);
              }});
 
@@ -256,15 +257,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (chunks) {
             compare_conversion(
                 records, strict,
-                {[&](std::int32_t& low, std::int32_t& high, imgpack::StrictReading* s) {
+                {[&](std::int32_t& low, std::int32_t& high, imgpack::CheckedReading* s) {
                      return chunks->preprocess(low, high, s);
                  },
                  [&](std::span<std::uint8_t> image, std::int32_t low, imgpack::Coverage* coverage) {
                      if (coverage == nullptr) {
                          return chunks->fill(image, low);
                      }
-                     imgpack::FillCheck checked{imgpack::CoverageView(*coverage), true, {}, {}};
-                     return chunks->fill_checked(image, low, *coverage, checked);
+                     imgpack::FillCheck checked{
+                         imgpack::CoverageView(*coverage), true, false, {}, {}, {}};
+                     return chunks->fill_checked(image, low, coverage, checked);
                  }});
         }
     }

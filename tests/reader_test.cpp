@@ -98,12 +98,12 @@ TEST(ReadSrecord, DecodesOrRejectsEachLine) {
 std::string read_strictly(const std::string& input) {
     test::MemoryInput source(input);
     TextStream stream(source);
-    StrictReading strict;
+    CheckedReading strict;
     RecordKind kind{};
     std::int32_t address = 0;
     std::int32_t length = 0;
     for (int records = 0;; ++records) {
-        const int result = scan_srecord_strictly(stream, kind, address, length, strict);
+        const int result = scan_srecord_checked(stream, kind, address, length, strict);
         if (result == srec_no_line || (result == srec_decoded && stream.at_end())) {
             return "ok " + std::to_string(records + (result == srec_decoded ? 1 : 0));
         }

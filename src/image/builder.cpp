@@ -22,8 +22,9 @@ std::size_t chunks_for(const Input& input, const Threading& threading) {
 
 } // namespace
 
-ImageBuilder::ImageBuilder(Input& input, bool strict, Threading threading)
-    : input_(input), strict_(strict) {
+ImageBuilder::ImageBuilder(Input& input, Reading reading, Threading threading)
+    : input_(input), reading_(reading) {
+    reading_.explain = reading.explain || reading.strict;
     if (const std::size_t chunks = chunks_for(input, threading); chunks > 1) {
         chunks_ = Chunking::split(input, chunks);
     }
@@ -33,25 +34,28 @@ ImageBuilder::ImageBuilder(Input& input, bool strict, Threading threading)
 }
 
 PassResult ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
-    StrictReading strict;
+    CheckedReading checked;
+    checked.strict = reading_.strict;
+    checked.refuse_high_addresses = reading_.strict && !reading_.place_image;
     int result = 0;
     if (chunks_) {
-        result = chunks_->preprocess(low, high, strict_ ? &strict : nullptr);
-    } else if (strict_) {
-        result = preprocess_input_strictly(*stream_, low, high, strict);
+        result = chunks_->preprocess(low, high, reading_.explain ? &checked : nullptr);
+    } else if (reading_.explain) {
+        result = preprocess_input_checked(*stream_, low, high, checked);
     } else {
         result = preprocess_input(*stream_, low, high);
     }
-    past_top_ = strict.past_top;
+    past_top_ = checked.past_top;
+    extent_ = checked.extent;
     if (result == 0) {
         return {};
     }
     // The default reader gives no reason: its only failures are bad lines.
-    const bool read_error = strict_ && strict.reason.empty();
+    const bool read_error = reading_.explain && checked.reason.empty();
     PassResult failed;
     failed.cause = read_error ? PassResult::Cause::read_error : PassResult::Cause::bad_line;
-    failed.line = strict.complete_lines + 1;
-    failed.reason = std::move(strict.reason);
+    failed.line = checked.complete_lines + 1;
+    failed.reason = std::move(checked.reason);
     return failed;
 }
 
@@ -59,13 +63,20 @@ PassResult ImageBuilder::fill(std::span<std::uint8_t> buffer, std::int32_t low,
                               Coverage* coverage) {
     RecordOutside outside;
     Contradiction contradiction;
+    LeftOut left_out;
     int result = 0;
-    if (coverage != nullptr) {
-        FillCheck check{CoverageView(*coverage), strict_, {}, {}};
-        result = chunks_ ? chunks_->fill_checked(buffer, low, *coverage, check)
+    if (coverage != nullptr || reading_.place_image) {
+        FillCheck check{coverage != nullptr ? std::optional(CoverageView(*coverage)) : std::nullopt,
+                        reading_.strict && coverage != nullptr,
+                        reading_.place_image,
+                        {},
+                        {},
+                        {}};
+        result = chunks_ ? chunks_->fill_checked(buffer, low, coverage, check)
                          : fill_read_buffer_checked(*stream_, buffer, low, check);
         outside = check.outside;
         contradiction = check.contradiction;
+        left_out = check.left_out;
     } else {
         result = chunks_ ? chunks_->fill(buffer, low, &outside)
                          : fill_read_buffer(*stream_, buffer, low, &outside);
@@ -74,7 +85,9 @@ PassResult ImageBuilder::fill(std::span<std::uint8_t> buffer, std::int32_t low,
     // after the change, none of them rejected: only its state tells.
     const bool unchanged = input_.same_as_opened();
     if (result == 0 && unchanged) {
-        return {};
+        PassResult filled;
+        filled.left_out = left_out;
+        return filled;
     }
     PassResult failed;
     if (!input_.regular_size()) {

@@ -42,8 +42,25 @@ struct PassResult {
     std::string reason;     // why the line was rejected
     RecordOutside record;
     Contradiction contradiction;
+    LeftOut left_out; // with a placed image, even when the pass succeeds
 
     [[nodiscard]] bool ok() const noexcept { return cause == Cause::none; }
+};
+
+// How the records are read and placed.
+struct Reading {
+    // Every line must be a whole, well-formed record, a data record from
+    // 0x80000000 up is refused (unless the image is placed) and so is a byte
+    // written twice with different values (when the fill pass records the
+    // bytes written).
+    bool strict = false;
+    // A failed line is named and explained, and the records' extent found
+    // (implied by strict).
+    bool explain = false;
+    // The caller places the image: the fill pass's `low` and buffer size say
+    // where it lies, read as unsigned addresses, and record bytes outside it
+    // are left out and counted (needs explain).
+    bool place_image = false;
 };
 
 // The two passes over one input, on one thread or, for a large regular file,
@@ -53,9 +70,11 @@ struct PassResult {
 // pass checked.
 class ImageBuilder {
   public:
-    // `input` must outlive the passes. `strict` makes the preprocess pass
-    // reject every line that is not a whole, well-formed S-record.
-    ImageBuilder(Input& input, bool strict, Threading threading = {});
+    // `input` must outlive the passes.
+    ImageBuilder(Input& input, Reading reading, Threading threading = {});
+    // Reading strictly or by default.
+    ImageBuilder(Input& input, bool strict, Threading threading = {})
+        : ImageBuilder(input, Reading{strict, strict, false}, threading) {}
 
     // preprocess_input() over the whole input.
     PassResult preprocess(std::int32_t& low, std::int32_t& high);
@@ -64,18 +83,22 @@ class ImageBuilder {
     // mode a record that gives a written byte another value fails the pass.
     PassResult fill(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage = nullptr);
 
-    // In strict mode, after the preprocess pass: the first data record whose
-    // bytes run on past 0x7FFFFFFF, which no image can hold.
+    // After a preprocess pass that explains: the first data record whose
+    // bytes run on past 0x7FFFFFFF, which no image of the span can hold.
     [[nodiscard]] const std::optional<DataRecord>& record_past_top() const noexcept {
         return past_top_;
     }
+    // After a preprocess pass that explains: where the data records lie,
+    // their addresses read as unsigned.
+    [[nodiscard]] const Extent& extent() const noexcept { return extent_; }
 
   private:
     Input& input_;
-    bool strict_;
+    Reading reading_;
     std::optional<Chunking> chunks_;
     std::optional<TextStream> stream_;
     std::optional<DataRecord> past_top_;
+    Extent extent_;
 };
 
 } // namespace imgpack

@@ -101,20 +101,21 @@ std::optional<Chunking> Chunking::split_at(const Input& input,
         // The last chunk reads on to the end of the input, as one stream would.
         const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : UINT64_MAX;
         chunks.push_back(std::make_unique<Chunk>(input, starts[i], end));
-        chunks.back()->strict.at_file_start = i == 0;
+        chunks.back()->reading.at_file_start = i == 0;
     }
     return Chunking(std::move(chunks));
 }
 
-int Chunking::preprocess(std::int32_t& low, std::int32_t& high, StrictReading* strict) {
+int Chunking::preprocess(std::int32_t& low, std::int32_t& high, CheckedReading* reading) {
     for (auto& chunk : chunks_) {
-        chunk->strict.refuse_high_addresses = strict == nullptr || strict->refuse_high_addresses;
+        chunk->reading.strict = reading == nullptr || reading->strict;
+        chunk->reading.refuse_high_addresses = reading == nullptr || reading->refuse_high_addresses;
     }
-    const bool finished = run_each(chunks_.size(), [this, strict](std::size_t i) {
+    const bool finished = run_each(chunks_.size(), [this, reading](std::size_t i) {
         Chunk& chunk = *chunks_[i];
-        chunk.result = strict != nullptr ? preprocess_input_strictly(chunk.stream, chunk.low,
-                                                                     chunk.high, chunk.strict)
-                                         : preprocess_input(chunk.stream, chunk.low, chunk.high);
+        chunk.result = reading != nullptr ? preprocess_input_checked(chunk.stream, chunk.low,
+                                                                     chunk.high, chunk.reading)
+                                          : preprocess_input(chunk.stream, chunk.low, chunk.high);
     });
     if (!finished) {
         return -1; // as for a read error: no line to name
@@ -126,60 +127,90 @@ int Chunking::preprocess(std::int32_t& low, std::int32_t& high, StrictReading* s
     for (std::size_t i = 0; i < chunks_.size(); ++i) {
         const Chunk& chunk = *chunks_[i];
         if (chunk.result != 0) {
-            if (strict != nullptr) {
-                strict->reason = chunk.strict.reason;
-                strict->complete_lines = lines_before + chunk.strict.complete_lines;
+            if (reading != nullptr) {
+                reading->reason = chunk.reading.reason;
+                reading->complete_lines = lines_before + chunk.reading.complete_lines;
             }
             return -1;
         }
         low = std::min(low, chunk.low);
         high = std::max(high, chunk.high);
-        if (strict != nullptr && !strict->past_top) {
-            strict->past_top = chunk.strict.past_top;
+        if (reading != nullptr) {
+            if (!reading->past_top) {
+                reading->past_top = chunk.reading.past_top;
+            }
+            reading->extent.add(chunk.reading.extent);
         }
         if (chunk.stream.met_end_of_text()) {
             used_ = i + 1; // nothing after the 0x1A is part of the input
             break;
         }
-        lines_before += chunk.strict.complete_lines;
+        lines_before += chunk.reading.complete_lines;
     }
     return 0;
 }
 
+std::optional<Chunking::Part> Chunking::part_of(const Chunk& chunk, std::uint64_t size,
+                                                std::int32_t low, bool clip) {
+    if (clip) {
+        const Extent& extent = chunk.reading.extent;
+        const std::uint64_t image_low = static_cast<std::uint32_t>(low);
+        const std::uint64_t first = std::max<std::uint64_t>(extent.lowest, image_low);
+        const std::uint64_t end = std::min(extent.end, image_low + size);
+        if (!extent.any || first >= end) {
+            return Part{};
+        }
+        return Part{first - image_low, end - first};
+    }
+    if (chunk.low > chunk.high) {
+        return Part{}; // no data bytes
+    }
+    const std::int64_t offset = std::int64_t{chunk.low} - low;
+    const auto length = static_cast<std::uint64_t>(std::int64_t{chunk.high} - chunk.low + 1);
+    if (offset < 0 || static_cast<std::uint64_t>(offset) + length > size) {
+        return std::nullopt;
+    }
+    return Part{static_cast<std::uint64_t>(offset), length};
+}
+
 std::optional<std::vector<std::span<std::uint8_t>>>
-Chunking::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) const {
-    std::vector<std::span<std::uint8_t>> parts(used_);
+Chunking::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low, bool clip) const {
+    std::vector<Part> parts(used_);
+    for (std::size_t i = 0; i < used_; ++i) {
+        const auto part = part_of(*chunks_[i], buffer.size(), low, clip);
+        if (!part) {
+            return std::nullopt;
+        }
+        parts[i] = *part;
+    }
     std::vector<std::size_t> order(used_);
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::sort(order.begin(), order.end(),
-              [this](std::size_t a, std::size_t b) { return chunks_[a]->low < chunks_[b]->low; });
-    std::int64_t covered_to = std::int64_t{low} - 1;
+              [&parts](std::size_t a, std::size_t b) { return parts[a].offset < parts[b].offset; });
+    std::uint64_t covered_to = 0;
+    std::vector<std::span<std::uint8_t>> spans(used_);
     for (const std::size_t i : order) {
-        const Chunk& chunk = *chunks_[i];
-        if (chunk.low > chunk.high) {
-            continue; // no data bytes: an empty part
+        if (parts[i].length == 0) {
+            continue;
         }
-        const std::int64_t offset = std::int64_t{chunk.low} - low;
-        const std::int64_t length = std::int64_t{chunk.high} - chunk.low + 1;
-        if (chunk.low <= covered_to || offset < 0 ||
-            offset + length > static_cast<std::int64_t>(buffer.size())) {
+        if (parts[i].offset < covered_to) {
             return std::nullopt;
         }
-        parts[i] =
-            buffer.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
-        covered_to = chunk.high;
+        spans[i] = buffer.subspan(static_cast<std::size_t>(parts[i].offset),
+                                  static_cast<std::size_t>(parts[i].length));
+        covered_to = parts[i].offset + parts[i].length;
     }
-    return parts;
+    return spans;
 }
 
 template <typename FillPart>
-int Chunking::fill_with(std::span<std::uint8_t> buffer, std::int32_t low,
+int Chunking::fill_with(std::span<std::uint8_t> buffer, std::int32_t low, bool clip,
                         const FillPart& fill_part) {
     // A chunk whose work did not finish (out of memory) counts as failed.
     for (std::size_t i = 0; i < used_; ++i) {
         chunks_[i]->result = -1;
     }
-    const auto parts = disjoint_parts(buffer, low);
+    const auto parts = disjoint_parts(buffer, low, clip);
     if (!parts) {
         for (std::size_t i = 0; i < used_; ++i) {
             Chunk& chunk = *chunks_[i];
@@ -190,9 +221,13 @@ int Chunking::fill_with(std::span<std::uint8_t> buffer, std::int32_t low,
         }
         return 0;
     }
-    const bool finished = run_each(used_, [this, &parts, &fill_part](std::size_t i) {
+    const bool finished = run_each(used_, [this, &parts, &fill_part, buffer, low](std::size_t i) {
         Chunk& chunk = *chunks_[i];
-        chunk.result = fill_part(chunk, (*parts)[i], chunk.low);
+        const std::span<std::uint8_t> part = (*parts)[i];
+        // The address of the part's first byte, in the same 32-bit arithmetic.
+        const auto offset = static_cast<std::uint32_t>(part.data() - buffer.data());
+        const auto part_low = static_cast<std::int32_t>(static_cast<std::uint32_t>(low) + offset);
+        chunk.result = fill_part(chunk, part, part_low);
     });
     if (!finished) {
         return -1;
@@ -217,36 +252,48 @@ int Chunking::fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutsi
     for (std::size_t i = 0; i < used_; ++i) {
         chunks_[i]->outside = {};
     }
-    const int result = fill_with(buffer, low, [](Chunk& chunk, auto part, std::int32_t part_low) {
-        return fill_read_buffer(chunk.stream, part, part_low, &chunk.outside);
-    });
+    const int result =
+        fill_with(buffer, low, false, [](Chunk& chunk, auto part, std::int32_t part_low) {
+            return fill_read_buffer(chunk.stream, part, part_low, &chunk.outside);
+        });
     if (result != 0 && outside != nullptr) {
         *outside = first_failed().outside;
     }
     return result;
 }
 
-int Chunking::fill_checked(std::span<std::uint8_t> buffer, std::int32_t low, Coverage& coverage,
+int Chunking::fill_checked(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage,
                            FillCheck& check) {
     for (std::size_t i = 0; i < used_; ++i) {
         chunks_[i]->check.emplace(
-            FillCheck{CoverageView(coverage), check.refuse_contradictions, {}, {}});
+            FillCheck{std::nullopt, check.refuse_contradictions, check.clip, {}, {}, {}});
     }
-    const int result = fill_with(buffer, low, [&](Chunk& chunk, auto part, std::int32_t part_low) {
-        chunk.check->coverage = CoverageView(
-            coverage, static_cast<std::size_t>(part.data() - buffer.data()), part.size());
-        return fill_read_buffer_checked(chunk.stream, part, part_low, *chunk.check);
-    });
-    if (result != 0) {
-        const Chunk& failed = first_failed();
-        check.outside = failed.check->outside;
-        check.contradiction = failed.check->contradiction;
-        if (check.contradiction.found()) {
-            // Every chunk before the first that failed read all of its lines.
-            for (std::size_t i = 0; chunks_[i].get() != &failed; ++i) {
-                check.contradiction.line += chunks_[i]->stream.complete_lines();
+    const int result =
+        fill_with(buffer, low, check.clip, [&](Chunk& chunk, auto part, std::int32_t part_low) {
+            if (coverage != nullptr) {
+                chunk.check->coverage = CoverageView(
+                    *coverage, static_cast<std::size_t>(part.data() - buffer.data()), part.size());
             }
+            return fill_read_buffer_checked(chunk.stream, part, part_low, *chunk.check);
+        });
+    // Lines are numbered in the whole input: every chunk before the one that
+    // failed read all of its lines.
+    std::uint64_t lines_before = 0;
+    for (std::size_t i = 0; i < used_; ++i) {
+        const Chunk& chunk = *chunks_[i];
+        if (LeftOut left_out = chunk.check->left_out; left_out.found()) {
+            left_out.line += lines_before;
+            check.left_out.add(left_out);
         }
+        if (result != 0 && &chunk == &first_failed()) {
+            check.outside = chunk.check->outside;
+            check.contradiction = chunk.check->contradiction;
+            if (check.contradiction.found()) {
+                check.contradiction.line += lines_before;
+            }
+            break;
+        }
+        lines_before += chunk.stream.complete_lines();
     }
     return result;
 }

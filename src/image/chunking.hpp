@@ -40,10 +40,11 @@ class Chunking {
 
     // The preprocess pass: the span combines by min and max; the first bad
     // line in file order fails the pass, and a 0x1A ends the input, so the
-    // chunks after the one that meets it are left out. With `strict`, lines
-    // are read strictly, and on failure `strict` names the line by its number
-    // in the whole input.
-    int preprocess(std::int32_t& low, std::int32_t& high, StrictReading* strict = nullptr);
+    // chunks after the one that meets it are left out. With `reading`, lines
+    // are read as scan_srecord_checked() reads them (with its settings), and
+    // `reading` gets what the chunks found, a rejected line numbered in the
+    // whole input.
+    int preprocess(std::int32_t& low, std::int32_t& high, CheckedReading* reading = nullptr);
 
     // The fill pass. Where the chunks' spans do not overlap, each chunk fills
     // its own part of `buffer` at once (a record outside its part fails the
@@ -53,10 +54,13 @@ class Chunking {
     // since it was opened fails the pass, as it does on one thread.
     int fill(std::span<std::uint8_t> buffer, std::int32_t low, RecordOutside* outside = nullptr);
 
-    // The fill pass with fill_read_buffer_checked(): `coverage` covers all of
-    // `buffer`; check.coverage is not used. A contradiction is the first in
-    // file order, and its line is numbered in the whole input.
-    int fill_checked(std::span<std::uint8_t> buffer, std::int32_t low, Coverage& coverage,
+    // The fill pass with fill_read_buffer_checked(): `coverage`, when given,
+    // covers all of `buffer` (check.coverage is not used). A contradiction
+    // and the first record left out are the first in file order, their lines
+    // numbered in the whole input. With check.clip the chunks' parts come
+    // from where their records lie, which the preprocess pass must have read
+    // with a CheckedReading.
+    int fill_checked(std::span<std::uint8_t> buffer, std::int32_t low, Coverage* coverage,
                      FillCheck& check);
 
   private:
@@ -85,7 +89,7 @@ class Chunking {
         std::int32_t low = 0;
         std::int32_t high = 0;
         int result = 0;
-        StrictReading strict;
+        CheckedReading reading;
         RecordOutside outside;
         std::optional<FillCheck> check;
     };
@@ -96,15 +100,28 @@ class Chunking {
     [[nodiscard]] const Chunk& first_failed() const;
 
     template <typename FillPart>
-    int fill_with(std::span<std::uint8_t> buffer, std::int32_t low, const FillPart& fill_part);
+    int fill_with(std::span<std::uint8_t> buffer, std::int32_t low, bool clip,
+                  const FillPart& fill_part);
 
     explicit Chunking(std::vector<std::unique_ptr<Chunk>> chunks)
         : chunks_(std::move(chunks)), used_(chunks_.size()) {}
 
-    // The part of `buffer` that each used chunk's span covers, or nullopt when
-    // two spans overlap or a span does not lie inside `buffer`.
+    // Where a chunk's records lie in the image: `offset` and `length` in it.
+    struct Part {
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+    };
+    // The part of an image of `size` bytes from address `low` that `chunk`'s
+    // records write: from its span, or with `clip` from its extent inside the
+    // image. An empty part for a chunk without data bytes; nullopt when its
+    // span does not lie inside the image.
+    [[nodiscard]] static std::optional<Part> part_of(const Chunk& chunk, std::uint64_t size,
+                                                     std::int32_t low, bool clip);
+
+    // The part of `buffer` that each used chunk writes, or nullopt when two
+    // parts overlap or a part does not lie inside `buffer`.
     [[nodiscard]] std::optional<std::vector<std::span<std::uint8_t>>>
-    disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low) const;
+    disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low, bool clip) const;
 
     std::vector<std::unique_ptr<Chunk>> chunks_;
     std::size_t used_; // the chunks up to the one that met 0x1A

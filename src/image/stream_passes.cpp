@@ -2,6 +2,7 @@
 
 #include "srec/reader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
@@ -60,22 +61,30 @@ int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high) {
                            });
 }
 
-int preprocess_input_strictly(TextStream& input, std::int32_t& low, std::int32_t& high,
-                              StrictReading& strict) {
+int preprocess_input_checked(TextStream& input, std::int32_t& low, std::int32_t& high,
+                             CheckedReading& reading) {
     return preprocess_with(
         input, low, high,
-        [&input, &strict](RecordKind& kind, std::int32_t& address, std::int32_t& length) {
-            return scan_srecord_strictly(input, kind, address, length, strict);
+        [&input, &reading](RecordKind& kind, std::int32_t& address, std::int32_t& length) {
+            return scan_srecord_checked(input, kind, address, length, reading);
         });
+}
+
+void LeftOut::add(const LeftOut& later) noexcept {
+    if (!found()) {
+        line = later.line;
+        address = later.address;
+        bytes = later.bytes;
+    }
+    records += later.records;
+    total_bytes += later.total_bytes;
 }
 
 namespace {
 
-// The fill pass, handing each data record's bytes to `place(offset, bytes)`,
-// which returns false to stop the pass.
-template <typename Place>
-int fill_with(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
-              RecordOutside* outside, const Place& place) {
+// The fill pass, handing each data record to `place(address, bytes)`, which
+// returns false to stop the pass.
+template <typename Place> int fill_with(TextStream& input, const Place& place) {
     // Unlike the first pass, this one starts at the end of the input: without
     // a rewind there would be nothing left to read.
     if (!input.rewind()) {
@@ -96,19 +105,25 @@ int fill_with(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t lo
         if (kind != RecordKind::data || data_length <= 0) {
             continue;
         }
-        const auto offset = static_cast<std::uint32_t>(address) - static_cast<std::uint32_t>(low);
-        const auto length = static_cast<std::size_t>(data_length);
-        if (offset > buffer.size() || length > buffer.size() - offset) {
-            if (outside != nullptr) {
-                *outside = {address, data_length};
-            }
-            return -1;
-        }
-        if (!place(offset, std::span<const std::uint8_t>(data.data(), length))) {
+        const std::span<const std::uint8_t> bytes(data.data(),
+                                                  static_cast<std::size_t>(data_length));
+        if (!place(address, bytes)) {
             return -1;
         }
     }
     return 0;
+}
+
+// The offset in `buffer` of the record at `address`, or nullopt when its
+// `length` bytes do not all lie inside it.
+[[gnu::always_inline]] inline std::optional<std::size_t>
+offset_inside(std::span<const std::uint8_t> buffer, std::int32_t low, std::int32_t address,
+              std::size_t length) {
+    const auto offset = static_cast<std::uint32_t>(address) - static_cast<std::uint32_t>(low);
+    if (offset > buffer.size() || length > buffer.size() - offset) {
+        return std::nullopt;
+    }
+    return offset;
 }
 
 // The first byte of `bytes` that differs from a byte already written at
@@ -125,25 +140,68 @@ std::optional<std::size_t> first_contradiction(std::span<const std::uint8_t> ima
     return std::nullopt;
 }
 
+// Leaves out the bytes of `bytes`, for a record at `address`, that lie outside
+// the image (buffer.size() bytes from address `low`, both unsigned), counting
+// them in `left_out`. Returns the offset in the image of the bytes left in,
+// which `bytes` then holds.
+std::size_t clip_to_image(std::span<const std::uint8_t>& bytes, std::size_t image_size,
+                          std::uint32_t low, std::uint32_t address, std::uint64_t line,
+                          LeftOut& left_out) {
+    const std::uint64_t first = address;
+    const std::uint64_t end = first + bytes.size();
+    const std::uint64_t image_end = std::uint64_t{low} + image_size;
+    const std::uint64_t kept_first = std::clamp<std::uint64_t>(first, low, image_end);
+    const std::uint64_t kept_end = std::clamp<std::uint64_t>(end, kept_first, image_end);
+    const std::uint64_t outside = bytes.size() - (kept_end - kept_first);
+    if (outside > 0) {
+        // The bytes left out are named by the first of them: below the image
+        // if the record starts there, else at the image's end.
+        const std::uint64_t first_outside = first < low ? first : kept_end;
+        left_out.add({line, static_cast<std::uint32_t>(first_outside), outside, 1, outside});
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(kept_first - first),
+                          static_cast<std::size_t>(kept_end - kept_first));
+    return static_cast<std::size_t>(kept_first - low);
+}
+
 } // namespace
 
 int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
                      RecordOutside* outside) {
-    return fill_with(input, buffer, low, outside,
-                     [buffer](std::size_t offset, std::span<const std::uint8_t> bytes) {
-                         std::memcpy(buffer.data() + offset, bytes.data(), bytes.size());
-                         return true;
-                     });
+    return fill_with(input, [&](std::int32_t address, std::span<const std::uint8_t> bytes) {
+        const auto offset = offset_inside(buffer, low, address, bytes.size());
+        if (!offset) {
+            if (outside != nullptr) {
+                *outside = {address, static_cast<std::int32_t>(bytes.size())};
+            }
+            return false;
+        }
+        std::memcpy(buffer.data() + *offset, bytes.data(), bytes.size());
+        return true;
+    });
 }
 
 int fill_read_buffer_checked(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
                              FillCheck& check) {
-    return fill_with(
-        input, buffer, low, &check.outside,
-        [&](std::size_t offset, std::span<const std::uint8_t> bytes) {
+    return fill_with(input, [&](std::int32_t address, std::span<const std::uint8_t> bytes) {
+        std::size_t offset = 0;
+        if (check.clip) {
+            offset = clip_to_image(bytes, buffer.size(), static_cast<std::uint32_t>(low),
+                                   static_cast<std::uint32_t>(address), input.last_line_number(),
+                                   check.left_out);
+        } else if (const auto inside = offset_inside(buffer, low, address, bytes.size())) {
+            offset = *inside;
+        } else {
+            check.outside = {address, static_cast<std::int32_t>(bytes.size())};
+            return false;
+        }
+        if (bytes.empty()) {
+            return true; // all of it left out
+        }
+        if (check.coverage) {
             // Most records land on bytes no record wrote before.
-            if (check.refuse_contradictions && check.coverage.any(offset, bytes.size())) {
-                if (const auto at = first_contradiction(buffer, offset, bytes, check.coverage)) {
+            if (check.refuse_contradictions && check.coverage->any(offset, bytes.size())) {
+                if (const auto at = first_contradiction(buffer, offset, bytes, *check.coverage)) {
                     check.contradiction = {
                         input.last_line_number(),
                         wrapping_add(low, static_cast<std::int32_t>(offset + *at)), bytes[*at],
@@ -151,10 +209,11 @@ int fill_read_buffer_checked(TextStream& input, std::span<std::uint8_t> buffer, 
                     return false;
                 }
             }
-            std::memcpy(buffer.data() + offset, bytes.data(), bytes.size());
-            check.coverage.mark(offset, bytes.size());
-            return true;
-        });
+            check.coverage->mark(offset, bytes.size());
+        }
+        std::memcpy(buffer.data() + offset, bytes.data(), bytes.size());
+        return true;
+    });
 }
 
 } // namespace imgpack

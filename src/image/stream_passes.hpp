@@ -5,6 +5,7 @@
 #include "srec/text_stream.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace imgpack {
@@ -16,10 +17,10 @@ namespace imgpack {
 // Returns 0, or -1 at the first line the reader rejects.
 int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high);
 
-// The same with scan_srecord_strictly(): also rejects every line that is not a
+// The same with scan_srecord_checked(): also rejects every line that is not a
 // whole, well-formed S-record, and `strict` tells which line and why.
-int preprocess_input_strictly(TextStream& input, std::int32_t& low, std::int32_t& high,
-                              StrictReading& strict);
+int preprocess_input_checked(TextStream& input, std::int32_t& low, std::int32_t& high,
+                             CheckedReading& reading);
 
 // A data record whose bytes do not all lie inside the read buffer; such a
 // record always has data bytes, so a length of 0 means there was none.
@@ -47,18 +48,36 @@ struct Contradiction {
     [[nodiscard]] bool found() const noexcept { return line != 0; }
 };
 
-// What the fill pass keeps track of when the bytes records wrote are recorded.
+// Record bytes that fall outside an image placed by its caller and are left
+// out: the first such record in file order, and the totals.
+struct LeftOut {
+    std::uint64_t line = 0;    // the first record's line in its stream, from 1; 0 for none
+    std::uint32_t address = 0; // its first byte outside the image
+    std::uint64_t bytes = 0;   // its bytes outside the image
+    std::uint64_t records = 0; // all records with bytes outside the image
+    std::uint64_t total_bytes = 0;
+    [[nodiscard]] bool found() const noexcept { return records != 0; }
+    void add(const LeftOut& later) noexcept;
+};
+
+// What the fill pass keeps track of beyond the bytes.
 struct FillCheck {
-    CoverageView coverage;              // marks every byte a record writes
-    bool refuse_contradictions = false; // fail at a byte written twice differently
+    std::optional<CoverageView> coverage; // marks every byte a record writes
+    bool refuse_contradictions = false; // fail at a byte written twice differently (needs coverage)
+    // The image is placed by the caller, its addresses read as unsigned:
+    // record bytes outside it are left out and counted instead of failing.
+    bool clip = false;
     RecordOutside outside;
     Contradiction contradiction;
+    LeftOut left_out;
 };
 
 // fill_read_buffer() that also marks in `check.coverage` every byte a record
-// writes and, with `check.refuse_contradictions`, fails at the first record
-// that gives an already written byte another value (leaving that record
-// unwritten and `check.contradiction` saying where).
+// writes; with `check.refuse_contradictions` fails at the first record that
+// gives an already written byte another value (leaving that record unwritten
+// and `check.contradiction` saying where); and with `check.clip` leaves out,
+// and counts in `check.left_out`, the bytes that lie outside the addresses
+// from `low` (unsigned) on, buffer.size() of them.
 int fill_read_buffer_checked(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
                              FillCheck& check);
 

@@ -2,6 +2,7 @@
 
 #include "srec/hex.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <climits>
@@ -81,6 +82,20 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
     return decode_fields({line.data(), length + 1}, kind, address, data_length, data);
 }
 
+// Decodes one line as the default reader does.
+[[gnu::always_inline]] inline int decode_line(const RawLine& raw, RecordKind& kind,
+                                              std::int32_t& address, std::int32_t& data_length,
+                                              std::span<std::uint8_t> data) {
+    // Nearly every record lies wholly before its line end: decode it where it
+    // stands. Only a line that fails that way needs its line feed and
+    // terminating zero, which may take part in a field, spelled out.
+    if (decode_fields({raw.text, raw.chars_before_feed}, kind, address, data_length, data) ==
+        srec_decoded) {
+        return srec_decoded;
+    }
+    return decode_terminated(raw, kind, address, data_length, data);
+}
+
 [[gnu::always_inline]] inline int read_and_decode(TextStream& input, RecordKind& kind,
                                                   std::int32_t& address, std::int32_t& data_length,
                                                   std::span<std::uint8_t> data) {
@@ -92,14 +107,7 @@ decode_data_record(std::string_view text, RecordKind& kind, std::int32_t& addres
     if (length == 0) {
         return srec_no_line;
     }
-    // Nearly every record lies wholly before its line end: decode it where it
-    // stands. Only a line that fails that way needs its line feed and
-    // terminating zero, which may take part in a field, spelled out.
-    if (decode_fields({raw.text, raw.chars_before_feed}, kind, address, data_length, data) ==
-        srec_decoded) {
-        return srec_decoded;
-    }
-    return decode_terminated(raw, kind, address, data_length, data);
+    return decode_line(raw, kind, address, data_length, data);
 }
 
 } // namespace
@@ -199,7 +207,7 @@ enum class Rejection {
 // The one statement of the strict rules: the first one `line` breaks, or
 // Rejection::none. It is the fast test of every line, so a well-formed record
 // costs one pass over its digits, which checks them and adds up the bytes.
-Rejection check_record(std::string_view line) noexcept {
+[[gnu::always_inline]] inline Rejection check_record(std::string_view line) noexcept {
     if (line.size() > longest_record_line) {
         return Rejection::too_long;
     }
@@ -325,45 +333,71 @@ bool ends_past_top(const DataRecord& record) {
 
 } // namespace
 
-int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& address,
-                          std::int32_t& data_length, StrictReading& strict) {
+void Extent::add(const DataRecord& record) noexcept {
+    const auto address = static_cast<std::uint32_t>(record.address);
+    lowest = std::min(lowest, address);
+    end = std::max(end, std::uint64_t{address} +
+                            static_cast<std::uint64_t>(std::max(record.data_length, 0)));
+    any = true;
+}
+
+void Extent::add(const Extent& other) noexcept {
+    if (other.any) {
+        lowest = std::min(lowest, other.lowest);
+        end = std::max(end, other.end);
+        any = true;
+    }
+}
+
+int scan_srecord_checked(TextStream& input, RecordKind& kind, std::int32_t& address,
+                         std::int32_t& data_length, CheckedReading& reading) {
     RawLine raw;
     const int length = input.next_line(raw);
     if (length < 0) {
-        strict.reason.clear();
+        reading.reason.clear();
         return srec_failed;
     }
     if (length == 0) {
         return srec_no_line;
     }
     const std::string_view line(raw.text, raw.chars_before_feed);
-    if (const Rejection rule = check_record(line); rule != Rejection::none) {
-        strict.reason =
-            strict_rejection(rule, line, strict.at_file_start && strict.complete_lines == 0);
-        assert(!strict.reason.empty());
-        return srec_failed;
-    }
-    // A well-formed record lies wholly before its line end.
+    const bool first_line = reading.at_file_start && reading.complete_lines == 0;
     RecordKind decoded_kind = RecordKind::header;
     DataRecord record;
-    const int result = decode_fields(line, decoded_kind, record.address, record.data_length, {});
-    assert(result == srec_decoded);
-    if (decoded_kind == RecordKind::data) {
-        if (record.address < 0 && strict.refuse_high_addresses) {
-            strict.reason = high_address_reason(record.address);
+    if (reading.strict) {
+        if (const Rejection rule = check_record(line); rule != Rejection::none) {
+            reading.reason = strict_rejection(rule, line, first_line);
+            assert(!reading.reason.empty());
             return srec_failed;
         }
-        if (!strict.past_top && ends_past_top(record)) {
-            strict.past_top = record;
+        // A well-formed record lies wholly before its line end.
+        [[maybe_unused]] const int decoded =
+            decode_fields(line, decoded_kind, record.address, record.data_length, {});
+        assert(decoded == srec_decoded);
+    } else if (decode_line(raw, decoded_kind, record.address, record.data_length, {}) !=
+               srec_decoded) {
+        // Every line the default reader rejects breaks a strict rule, which
+        // says why.
+        reading.reason = strict_rejection(check_record(line), line, first_line);
+        return srec_failed;
+    }
+    if (decoded_kind == RecordKind::data) {
+        if (record.address < 0 && reading.refuse_high_addresses) {
+            reading.reason = high_address_reason(record.address);
+            return srec_failed;
         }
+        if (!reading.past_top && ends_past_top(record)) {
+            reading.past_top = record;
+        }
+        reading.extent.add(record);
         address = record.address;
         data_length = record.data_length;
     }
     kind = decoded_kind;
     if (raw.has_line_feed) {
-        ++strict.complete_lines;
+        ++reading.complete_lines;
     }
-    return result;
+    return srec_decoded;
 }
 
 } // namespace imgpack

@@ -2,6 +2,7 @@
 
 #include "srec/text_stream.hpp"
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -46,29 +47,46 @@ int read_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
 int scan_srecord(TextStream& input, RecordKind& kind, std::int32_t& address,
                  std::int32_t& data_length);
 
-// Strict reading of one stream, line after line: the number of lines read so
-// far that ended in a line feed (so a rejected line is named by its number),
-// and why the last rejected line was rejected.
-struct StrictReading {
-    bool at_file_start = true; // the stream's first line is the file's first line
+// Where the data records of a stream lie, their addresses read as unsigned
+// 32-bit values: the lowest address and the highest end (address + data
+// length, so up to 2^32), for an image whose caller places it itself.
+struct Extent {
+    std::uint32_t lowest = UINT32_MAX;
+    std::uint64_t end = 0;
+    bool any = false; // a data record was seen
+
+    void add(const DataRecord& record) noexcept;
+    void add(const Extent& other) noexcept;
+};
+
+// Reading one stream line after line with more said than the default reader
+// says: why a line was rejected, with the number of lines before it (so it
+// can be named), and where the data records lie.
+struct CheckedReading {
+    // The strict rules apply: every line must be a whole, well-formed record.
+    bool strict = true;
     // Data records from 0x80000000 up count as negative addresses and make the
-    // image wrap, so they are refused unless the caller places the image itself.
+    // image wrap, so strict mode refuses them unless the caller places the
+    // image itself.
     bool refuse_high_addresses = true;
+    bool at_file_start = true; // the stream's first line is the file's first line
     std::uint64_t complete_lines = 0;
     std::string reason; // empty after a read error
     // The first data record whose bytes run on past 0x7FFFFFFF: its end wraps,
     // so it never widens the span and cannot be placed in the image.
     std::optional<DataRecord> past_top;
+    Extent extent;
 };
 
-// Like scan_srecord(), and rejecting every line it rejects, but also every
-// line that is not a whole, well-formed S-record: after "S" and the type
-// digit only hexadecimal digits, exactly 4 + 2 * count characters before the
-// line end, a count that covers at least the address and the checksum, and a
-// checksum that matches, and (with strict.refuse_high_addresses) a data
-// record below 0x80000000. On srec_failed `strict.reason` says why, and the
-// rejected line is number strict.complete_lines + 1.
-int scan_srecord_strictly(TextStream& input, RecordKind& kind, std::int32_t& address,
-                          std::int32_t& data_length, StrictReading& strict);
+// Like scan_srecord(), and rejecting every line it rejects; with
+// reading.strict also every line that is not a whole, well-formed S-record
+// (after "S" and the type digit only hexadecimal digits, exactly 4 + 2 *
+// count characters before the line end, a count that covers at least the
+// address and the checksum, and a checksum that matches), and with
+// reading.refuse_high_addresses every data record from 0x80000000 up. On
+// srec_failed `reading.reason` says why (it is empty after a read error), and
+// the rejected line is number reading.complete_lines + 1.
+int scan_srecord_checked(TextStream& input, RecordKind& kind, std::int32_t& address,
+                         std::int32_t& data_length, CheckedReading& reading);
 
 } // namespace imgpack
