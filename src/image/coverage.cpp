@@ -79,6 +79,31 @@ bool Coverage::any(std::size_t offset, std::size_t length) const noexcept {
     return seen != 0;
 }
 
+bool Coverage::mark_if_unwritten(std::size_t offset, std::size_t length, std::size_t shared_low,
+                                 std::size_t shared_high) noexcept {
+    const std::size_t last = offset + length - 1;
+    const std::size_t word = offset / word_bits;
+    if (length == 0 || word != last / word_bits) {
+        if (any(offset, length)) {
+            return false;
+        }
+        mark(offset, length, shared_low, shared_high);
+        return true;
+    }
+    const Word mask = bits_from(offset % word_bits) & bits_through(last % word_bits);
+    std::atomic_ref<Word> bits_of_word(words_[word]);
+    const Word before = bits_of_word.load(std::memory_order_relaxed);
+    if ((before & mask) != 0) {
+        return false;
+    }
+    if (word == shared_low || word == shared_high) {
+        bits_of_word.fetch_or(mask, std::memory_order_relaxed);
+    } else {
+        bits_of_word.store(before | mask, std::memory_order_relaxed);
+    }
+    return true;
+}
+
 void Coverage::mark(std::size_t offset, std::size_t length, std::size_t shared_low,
                     std::size_t shared_high) noexcept {
     if (length == 0) {

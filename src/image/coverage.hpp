@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -39,6 +40,16 @@ class Coverage {
     [[nodiscard]] bool test(std::size_t offset) const noexcept {
         return (load(offset / word_bits) >> (offset % word_bits) & 1U) != 0;
     }
+    // mark() when none of the bytes was written yet, and true; else false,
+    // marking nothing. Most records land on fresh bytes, and this takes them
+    // in one step.
+    bool mark_if_unwritten(std::size_t offset, std::size_t length, std::size_t shared_low,
+                           std::size_t shared_high) noexcept;
+
+    // Calls visit(offset, length) for every run of written bytes, in rising
+    // order; runs that touch are one.
+    template <typename Visit> void for_each_run(const Visit& visit) const;
+
     // Marks the bytes from `offset` on, `length` of them, as written. Words
     // `shared_low` and `shared_high` may be marked by other threads at the
     // same time; no other word may.
@@ -59,6 +70,41 @@ class Coverage {
     std::size_t size_ = 0;
 };
 
+template <typename Visit> void Coverage::for_each_run(const Visit& visit) const {
+    const std::size_t word_count = (size_ + word_bits - 1) / word_bits;
+    std::size_t run_start = 0;
+    bool in_run = false;
+    for (std::size_t word = 0; word < word_count; ++word) {
+        Word bits = load(word);
+        // Whole words of one kind are common and skipped at once.
+        if ((in_run && bits == ~Word{0}) || (!in_run && bits == 0)) {
+            continue;
+        }
+        std::size_t bit = 0;
+        while (bit < word_bits) {
+            const Word rest = bits >> bit;
+            if (in_run) {
+                const auto ones = static_cast<std::size_t>(std::countr_one(rest));
+                bit += ones;
+                if (bit < word_bits) {
+                    visit(run_start, word * word_bits + bit - run_start);
+                    in_run = false;
+                }
+            } else {
+                if (rest == 0) {
+                    break;
+                }
+                bit += static_cast<std::size_t>(std::countr_zero(rest));
+                run_start = word * word_bits + bit;
+                in_run = true;
+            }
+        }
+    }
+    if (in_run) {
+        visit(run_start, size_ - run_start);
+    }
+}
+
 // The part of a Coverage that belongs to one part of the image, `length`
 // bytes from byte `first` of the image on: offsets count from its start.
 class CoverageView {
@@ -77,6 +123,9 @@ class CoverageView {
     }
     void mark(std::size_t offset, std::size_t length) noexcept {
         coverage_->mark(first_ + offset, length, shared_low_, shared_high_);
+    }
+    bool mark_if_unwritten(std::size_t offset, std::size_t length) noexcept {
+        return coverage_->mark_if_unwritten(first_ + offset, length, shared_low_, shared_high_);
     }
 
   private:

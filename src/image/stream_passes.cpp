@@ -61,8 +61,8 @@ int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high) {
                            });
 }
 
-int preprocess_input_checked(TextStream& input, std::int32_t& low, std::int32_t& high,
-                             CheckedReading& reading) {
+[[gnu::flatten]] int preprocess_input_checked(TextStream& input, std::int32_t& low,
+                                              std::int32_t& high, CheckedReading& reading) {
     return preprocess_with(
         input, low, high,
         [&input, &reading](RecordKind& kind, std::int32_t& address, std::int32_t& length) {
@@ -166,8 +166,8 @@ std::size_t clip_to_image(std::span<const std::uint8_t>& bytes, std::size_t imag
 
 } // namespace
 
-int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
-                     RecordOutside* outside) {
+[[gnu::flatten]] int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer,
+                                      std::int32_t low, RecordOutside* outside) {
     return fill_with(input, [&](std::int32_t address, std::span<const std::uint8_t> bytes) {
         const auto offset = offset_inside(buffer, low, address, bytes.size());
         if (!offset) {
@@ -181,8 +181,8 @@ int fill_read_buffer(TextStream& input, std::span<std::uint8_t> buffer, std::int
     });
 }
 
-int fill_read_buffer_checked(TextStream& input, std::span<std::uint8_t> buffer, std::int32_t low,
-                             FillCheck& check) {
+[[gnu::flatten]] int fill_read_buffer_checked(TextStream& input, std::span<std::uint8_t> buffer,
+                                              std::int32_t low, FillCheck& check) {
     return fill_with(input, [&](std::int32_t address, std::span<const std::uint8_t> bytes) {
         std::size_t offset = 0;
         if (check.clip) {
@@ -198,9 +198,9 @@ int fill_read_buffer_checked(TextStream& input, std::span<std::uint8_t> buffer, 
         if (bytes.empty()) {
             return true; // all of it left out
         }
-        if (check.coverage) {
-            // Most records land on bytes no record wrote before.
-            if (check.refuse_contradictions && check.coverage->any(offset, bytes.size())) {
+        if (check.coverage && !check.coverage->mark_if_unwritten(offset, bytes.size())) {
+            // Bytes written before: in strict mode they must keep their values.
+            if (check.refuse_contradictions) {
                 if (const auto at = first_contradiction(buffer, offset, bytes, *check.coverage)) {
                     check.contradiction = {
                         input.last_line_number(),

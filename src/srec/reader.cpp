@@ -308,14 +308,15 @@ std::string explain(Rejection rule, std::string_view line) {
 
 // Why `line`, which broke `rule`, is refused. A file of another kind is told
 // by its first bytes, however long its first line runs.
-std::string strict_rejection(Rejection rule, std::string_view line, bool first_line) {
+[[gnu::cold, gnu::noinline]] std::string strict_rejection(Rejection rule, std::string_view line,
+                                                          bool first_line) {
     if (std::string reason = first_line ? first_line_reason(line) : ""; !reason.empty()) {
         return reason;
     }
     return explain(rule, line);
 }
 
-std::string high_address_reason(std::int32_t address) {
+[[gnu::cold, gnu::noinline]] std::string high_address_reason(std::int32_t address) {
     std::array<char, 200> text{};
     std::snprintf(text.data(), text.size(),
                   "the record at 0x%08X is at or above 0x80000000, where addresses count as "
@@ -361,12 +362,15 @@ int scan_srecord_checked(TextStream& input, RecordKind& kind, std::int32_t& addr
         return srec_no_line;
     }
     const std::string_view line(raw.text, raw.chars_before_feed);
-    const bool first_line = reading.at_file_start && reading.complete_lines == 0;
+    // Only a rejected line needs to know whether it is the file's first.
+    const auto first_line = [&reading] {
+        return reading.at_file_start && reading.complete_lines == 0;
+    };
     RecordKind decoded_kind = RecordKind::header;
     DataRecord record;
     if (reading.strict) {
         if (const Rejection rule = check_record(line); rule != Rejection::none) {
-            reading.reason = strict_rejection(rule, line, first_line);
+            reading.reason = strict_rejection(rule, line, first_line());
             assert(!reading.reason.empty());
             return srec_failed;
         }
@@ -378,7 +382,7 @@ int scan_srecord_checked(TextStream& input, RecordKind& kind, std::int32_t& addr
                srec_decoded) {
         // Every line the default reader rejects breaks a strict rule, which
         // says why.
-        reading.reason = strict_rejection(check_record(line), line, first_line);
+        reading.reason = strict_rejection(check_record(line), line, first_line());
         return srec_failed;
     }
     if (decoded_kind == RecordKind::data) {
