@@ -1,0 +1,22 @@
+#include "image/crc32.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <zlib.h>
+
+namespace imgpack {
+
+std::uint32_t crc32_of(std::span<const std::uint8_t> bytes) noexcept {
+    // zlib takes a length of type uInt, 32 bits wide: a larger image goes in
+    // pieces of at most 1 GiB, the CRC carried from one to the next.
+    constexpr std::size_t piece = std::size_t{1} << 30;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (!bytes.empty()) {
+        const std::size_t size = std::min(bytes.size(), piece);
+        crc = crc32(crc, bytes.data(), static_cast<uInt>(size));
+        bytes = bytes.subspan(size);
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+} // namespace imgpack
