@@ -3,7 +3,7 @@
 // converted, chunks in any number and at any cut, and the file layer's
 // positioned reads.
 
-#include "cli/run.hpp"
+#include "cli/reasons.hpp"
 #include "image/builder.hpp"
 #include "image/file_input.hpp"
 #include "memory_input.hpp"

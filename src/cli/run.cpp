@@ -1,7 +1,11 @@
 #include "cli/run.hpp"
 
+#include "cli/map.hpp"
+#include "cli/options.hpp"
+#include "cli/reasons.hpp"
 #include "image/builder.hpp"
 #include "image/coverage.hpp"
+#include "image/crc32.hpp"
 #include "image/file_input.hpp"
 #include "image/image.hpp"
 #include "platform/platform.hpp"
@@ -64,35 +68,31 @@ bool strict_mode_requested() {
     return value != nullptr && !std::string_view(value).empty() && std::string_view(value) != "0";
 }
 
-// A number as 0x and eight upper-case hexadecimal digits.
-std::string hex32(std::int32_t value) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "0x%08X", static_cast<unsigned>(value));
-    return text.data();
-}
-
 // The messages of one run: the fixed line on standard output and, in strict
-// mode, a line on standard error that names the file (and line) and says why,
-// in the form editors and build logs link to.
+// mode or with options, a line on standard error that names the file (and
+// line) and says why, in the form editors and build logs link to.
 class Messages {
   public:
-    explicit Messages(bool strict) : strict_(strict) {}
+    explicit Messages(bool explain) : explain_(explain) {}
 
-    [[nodiscard]] bool strict() const noexcept { return strict_; }
+    [[nodiscard]] bool explain() const noexcept { return explain_; }
 
     static void say(std::string_view text) noexcept { platform::print(text); }
 
-    // Prints `message` and, in strict mode, "imgpack: FILE: reason"; returns
+    // Prints `message` and, when explaining, "imgpack: FILE: reason"; returns
     // the exit status of a failed run. It also ends a run that ran out of
     // memory, so it never throws.
     [[nodiscard]] int fail(std::string_view message, std::string_view file,
                            std::string_view reason) const noexcept {
         say(message);
-        if (strict_) {
+        if (explain_) {
             say_why(file, reason);
         }
         return exit_failed;
     }
+
+    // "imgpack: FILE: text" on standard error, for a run that goes on.
+    static void warn(std::string_view file, std::string_view text) noexcept { say_why(file, text); }
 
   private:
     // In one write where memory allows, so that the line stays whole in a
@@ -112,61 +112,29 @@ class Messages {
         }
     }
 
-    bool strict_;
+    bool explain_;
 };
-
-// Why the read buffer for the span low..high cannot be had.
-std::string allocation_reason(std::int32_t low, std::int32_t high, std::int32_t size) {
-    if (low == 0x7FFFFFFF && high == 0) {
-        return "no data records (S1, S2 or S3) in the file";
-    }
-    const std::string span = "records span " + hex32(low) + ".." + hex32(high) + ": ";
-    if (size >= 0) {
-        return span + "the " + std::to_string(size) +
-               " bytes of memory for the image cannot be had";
-    }
-    if (low < 0) {
-        return span + "addresses from 0x80000000 up count as negative and the image reaches up "
-                      "to address 0 (see HIGH ADDRESSES in imgpack(1))";
-    }
-    return span + "the image would be 2 GiB or larger";
-}
-
-std::string past_top_reason(const DataRecord& record) {
-    return "the record at " + hex32(record.address) + " with " +
-           std::to_string(record.data_length) +
-           " data bytes ends past address 0x7FFFFFFF, outside the image";
-}
-
-std::string contradiction_reason(const Contradiction& contradiction) {
-    std::array<char, 96> text{};
-    std::snprintf(
-        text.data(), text.size(), "the byte at 0x%08X is %02X here, %02X in an earlier record",
-        static_cast<unsigned>(contradiction.address), contradiction.here, contradiction.earlier);
-    return text.data();
-}
 
 } // namespace
 
-std::string fill_reason(const PassResult& result) {
-    switch (result.cause) {
-    case PassResult::Cause::changed:
-        // A chmod, chown or new link moves the change time alone: the bytes
-        // may be the same, but nothing tells.
-        return "the file was changed or its attributes were (size, modification or change time "
-               "differ from when it was opened)";
-    case PassResult::Cause::cannot_reread:
-        return "the input cannot be read a second time (a pipe or FIFO); convert a regular file";
-    case PassResult::Cause::contradiction:
-        return contradiction_reason(result.contradiction);
-    case PassResult::Cause::record_outside:
-        return past_top_reason({result.record.address, result.record.data_length});
-    default:
-        return "reading the file failed";
-    }
-}
-
 namespace {
+
+// What a conversion does beyond the fixed behaviour: strict mode
+// (IMGPACK_STRICT or --strict) and the options of IMGPACK_OPTIONS.
+struct Settings {
+    Options options;
+    bool strict = false;
+
+    // Failures say why on standard error.
+    [[nodiscard]] bool explain() const noexcept { return strict || options.any; }
+    // The image lies where --start and --end say, not where the span does.
+    [[nodiscard]] bool windowed() const noexcept { return options.start || options.end; }
+    // The bytes the records write are recorded: strict mode refuses
+    // contradicting records, the map shows them, the CRC must not cover them.
+    [[nodiscard]] bool records_written() const noexcept {
+        return strict || options.map || options.crc32;
+    }
+};
 
 // The span of the data records, as the trace prints it. HiAddr starts at 0
 // and never goes below it, so for records from 0x80000000 up (negative
@@ -185,32 +153,72 @@ struct Span {
     }
 };
 
-void trace_span(const Span& span) {
+// Where the image lies: its first address and its size, or why there is no
+// image (an empty reason: the memory could not be had).
+struct Placement {
+    std::uint32_t base = 0;
+    std::size_t size = 0;
+    std::string refused;
+};
+
+constexpr std::uint64_t max_image_size = std::uint64_t{1} << 31; // 2 GiB and more wrap in 1.0
+
+// The image of the span, as the fixed behaviour places it.
+Placement place_at_span(const Span& span, const ImageBuilder& builder) {
+    if (span.size() >= 0) {
+        return {
+            static_cast<std::uint32_t>(span.LowAddr), static_cast<std::size_t>(span.size()), {}};
+    }
+    const auto& past_top = builder.record_past_top();
+    return {0, 0,
+            past_top ? past_top_reason(*past_top)
+                     : allocation_reason(span.LowAddr, span.HiAddr, span.size())};
+}
+
+// The image of the window, each end given or else the records' own.
+Placement place_in_window(const Options& options, const Extent& records) {
+    if ((!options.start || !options.end) && !records.any) {
+        return {0, 0, "no data records (S1, S2 or S3) in the file"};
+    }
+    const std::uint64_t start = options.start.value_or(records.lowest);
+    const std::uint64_t end = options.end.value_or(records.end);
+    const std::string window =
+        "the image " + hex32(static_cast<std::uint32_t>(start)) + " up to " +
+        (end > UINT32_MAX ? std::string("0x100000000") : hex32(static_cast<std::uint32_t>(end)));
+    if (end <= start) {
+        return {0, 0,
+                window + (options.start ? " holds no byte: no record lies at or above --start"
+                                        : " holds no byte: no record lies below --end")};
+    }
+    if (end - start >= max_image_size) {
+        return {0, 0, window + " would be 2 GiB or larger"};
+    }
+    return {static_cast<std::uint32_t>(start), static_cast<std::size_t>(end - start), {}};
+}
+
+void trace_span(std::uint32_t low, std::uint32_t high) {
     std::array<char, 80> trace{};
     std::snprintf(trace.data(), trace.size(),
                   "Input file preprocessed. LowAddr = 0x%08x HiAddr = 0x%08x\n",
-                  static_cast<unsigned>(span.LowAddr), static_cast<unsigned>(span.HiAddr));
+                  static_cast<unsigned>(low), static_cast<unsigned>(high));
     Messages::say(trace.data());
 }
 
-// The image and, in strict mode, the record of which of its bytes the records
-// wrote: strict mode refuses a byte written twice with different values.
+// The image and, where the settings need it, the record of which of its
+// bytes the records wrote.
 struct ImageMemory {
     Image image;
     std::optional<Coverage> written;
 };
 
-std::optional<ImageMemory> allocate_image(const Span& span, bool strict) {
-    if (span.size() < 0) {
-        return std::nullopt;
-    }
-    auto image = Image::allocate(static_cast<std::size_t>(span.size()));
+std::optional<ImageMemory> allocate_image(const Placement& placement, const Settings& settings) {
+    auto image = Image::allocate(placement.size, settings.options.fill);
     if (!image) {
         return std::nullopt;
     }
     ImageMemory memory{std::move(*image), std::nullopt};
-    if (strict) {
-        memory.written = Coverage::allocate(memory.image.bytes().size());
+    if (settings.records_written()) {
+        memory.written = Coverage::allocate(placement.size);
         if (!memory.written) {
             return std::nullopt;
         }
@@ -218,11 +226,35 @@ std::optional<ImageMemory> allocate_image(const Span& span, bool strict) {
     return memory;
 }
 
+// Stores the CRC-32 that --crc32 asks for; returns why it cannot, or an empty
+// string.
+std::string store_crc(ImageMemory& memory, std::uint32_t base, std::uint64_t address) {
+    const std::span<std::uint8_t> bytes = memory.image.bytes();
+    const std::string at = "--crc32: the CRC-32 at " + hex32(static_cast<std::uint32_t>(address));
+    switch (store_crc32(bytes, base, address, *memory.written)) {
+    case CrcStore::stored:
+        return {};
+    case CrcStore::outside:
+        return at + " does not lie inside the image " + hex32(base) + ".." +
+               hex32(static_cast<std::uint32_t>(base + bytes.size() - 1));
+    case CrcStore::over_data:
+        break;
+    }
+    return at + " would overwrite bytes that records wrote";
+}
+
+// The image a conversion writes, and what --map shows of it.
+struct BuiltImage {
+    Image image;
+    std::uint32_t base = 0;
+    std::optional<Coverage> written;
+};
+
 // The preprocess pass, the image's memory and the fill pass over `input`.
 // Prints the step's message and returns nullopt when one fails.
-std::optional<Image> build_image(Input& input, const char* in_filename, bool verbose,
-                                 const Messages& messages) {
-    ImageBuilder builder(input, messages.strict());
+std::optional<BuiltImage> build_image(Input& input, const char* in_filename, bool verbose,
+                                      const Settings& settings, const Messages& messages) {
+    ImageBuilder builder(input, Reading{settings.strict, settings.explain(), settings.windowed()});
     Span span;
     if (const PassResult result = builder.preprocess(span.LowAddr, span.HiAddr); !result.ok()) {
         const bool bad_line = result.cause == PassResult::Cause::bad_line;
@@ -232,36 +264,58 @@ std::optional<Image> build_image(Input& input, const char* in_filename, bool ver
                             bad_line ? result.reason : "reading the file failed");
         return std::nullopt;
     }
+    const Placement placement = settings.windowed()
+                                    ? place_in_window(settings.options, builder.extent())
+                                    : place_at_span(span, builder);
     if (verbose) {
-        trace_span(span);
+        if (settings.windowed() && placement.refused.empty()) {
+            trace_span(placement.base,
+                       static_cast<std::uint32_t>(placement.base + placement.size - 1));
+        } else if (!settings.windowed()) {
+            trace_span(static_cast<std::uint32_t>(span.LowAddr),
+                       static_cast<std::uint32_t>(span.HiAddr));
+        }
     }
 
-    auto memory = allocate_image(span, messages.strict());
+    auto memory = placement.refused.empty() ? allocate_image(placement, settings) : std::nullopt;
     if (!memory) {
-        const auto& past_top = builder.record_past_top();
+        const std::string no_memory =
+            settings.windowed() ? "the " + std::to_string(placement.size) +
+                                      " bytes of memory for the image cannot be had"
+                                : allocation_reason(span.LowAddr, span.HiAddr, span.size());
         (void)messages.fail("Cannot allocate read buffer\n", in_filename,
-                            past_top ? past_top_reason(*past_top)
-                                     : allocation_reason(span.LowAddr, span.HiAddr, span.size()));
+                            placement.refused.empty() ? no_memory : placement.refused);
         return std::nullopt;
     }
     if (verbose) {
         Messages::say("Read buffer successfully allocated.\n");
     }
 
-    const PassResult filled = builder.fill(memory->image.bytes(), span.LowAddr,
-                                           memory->written ? &*memory->written : nullptr);
-    if (!filled.ok()) {
+    const PassResult filled =
+        builder.fill(memory->image.bytes(), static_cast<std::int32_t>(placement.base),
+                     memory->written ? &*memory->written : nullptr);
+    const std::string crc_problem =
+        filled.ok() && settings.options.crc32
+            ? store_crc(*memory, placement.base, *settings.options.crc32)
+            : "";
+    if (!filled.ok() || !crc_problem.empty()) {
         (void)messages.fail("Cannot fill read buffer\n",
                             filled.line != 0
                                 ? std::string(in_filename) + ":" + std::to_string(filled.line)
                                 : std::string(in_filename),
-                            fill_reason(filled));
+                            filled.ok() ? crc_problem : fill_reason(filled));
         return std::nullopt;
+    }
+    if (filled.left_out.found()) {
+        Messages::warn(
+            std::string(in_filename) + ":" + std::to_string(filled.left_out.line),
+            left_out_warning(filled.left_out, placement.base,
+                             static_cast<std::uint32_t>(placement.base + placement.size - 1)));
     }
     if (verbose) {
         Messages::say("Read buffer successfully filled.\n");
     }
-    return std::move(memory->image);
+    return BuiltImage{std::move(memory->image), placement.base, std::move(memory->written)};
 }
 
 // Writes the image and closes the output. Part of an image must never pass
@@ -297,10 +351,10 @@ int write_image(const Image& image, platform::File output, const char* out_filen
 // One conversion, step by step. The input is open from the first step until
 // the image is built, the output from the second step to the last.
 int convert(const char* in_filename, const char* out_filename, bool verbose,
-            const Messages& messages) {
+            const Settings& settings, const Messages& messages) {
     std::optional<FileInput> input = FileInput::open(in_filename);
     if (!input) {
-        const std::string reason = messages.strict() ? platform::last_error_message() : "";
+        const std::string reason = messages.explain() ? platform::last_error_message() : "";
         return messages.fail("Unable to open input file " + std::string(in_filename) + "\n",
                              in_filename, reason);
     }
@@ -311,16 +365,22 @@ int convert(const char* in_filename, const char* out_filename, bool verbose,
     }
     std::optional<platform::File> output = platform::File::create_for_writing(out_filename);
     if (!output) {
-        const std::string reason = messages.strict() ? platform::last_error_message() : "";
+        const std::string reason = messages.explain() ? platform::last_error_message() : "";
         return messages.fail("Unable to open output file " + std::string(out_filename) + "\n",
                              out_filename, reason);
     }
-    const std::optional<Image> image = build_image(*input, in_filename, verbose, messages);
+    const std::optional<BuiltImage> built =
+        build_image(*input, in_filename, verbose, settings, messages);
     input.reset();
-    if (!image) {
+    if (!built) {
         return exit_failed;
     }
-    return write_image(*image, std::move(*output), out_filename, verbose, messages);
+    const int status =
+        write_image(built->image, std::move(*output), out_filename, verbose, messages);
+    if (status == exit_ok && settings.options.map) {
+        Messages::say(image_map(*built->written, built->base));
+    }
+    return status;
 }
 
 void print_usage() {
@@ -340,9 +400,17 @@ int run_cli(std::span<const char* const> args) {
         print_usage();
         return exit_failed;
     }
-    const Messages messages(strict_mode_requested());
+    // A bad option ends the run before any file is opened.
+    const char* options_text = std::getenv("IMGPACK_OPTIONS");
+    ParsedOptions parsed = parse_options(options_text != nullptr ? options_text : "");
+    if (!parsed.options) {
+        platform::print_error(parsed.error + "\n");
+        return exit_failed;
+    }
+    const Settings settings{*parsed.options, strict_mode_requested() || parsed.options->strict};
+    const Messages messages(settings.explain());
     try {
-        return convert(args[1], args[2], verbose, messages);
+        return convert(args[1], args[2], verbose, settings, messages);
     } catch (const std::bad_alloc&) {
         // The image itself is mapped without exceptions; this is a read block
         // (one per stream), the list of a large file's chunks or a message,

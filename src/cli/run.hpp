@@ -5,8 +5,6 @@
 
 namespace imgpack {
 
-struct PassResult;
-
 // The whole program: `args` is the argument vector, element 0 the program's
 // own name. Prints the usage text or runs one conversion; every message goes
 // to standard output. Returns the exit status, 0 or 1.
@@ -16,8 +14,5 @@ int run_cli(std::span<const char* const> args);
 // throws: running out of memory anywhere ends in "Cannot allocate read
 // buffer" and exit status 1.
 int run_program(int argc, char** argv) noexcept;
-
-// Why the fill pass failed, as strict mode says it (declared for the tests).
-std::string fill_reason(const PassResult& result);
 
 } // namespace imgpack

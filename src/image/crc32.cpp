@@ -19,4 +19,21 @@ std::uint32_t crc32_of(std::span<const std::uint8_t> bytes) noexcept {
     return static_cast<std::uint32_t>(crc);
 }
 
+CrcStore store_crc32(std::span<std::uint8_t> image, std::uint32_t base, std::uint64_t at,
+                     const Coverage& written) noexcept {
+    constexpr std::size_t crc_size = 4;
+    if (at < base || at - base + crc_size > image.size()) {
+        return CrcStore::outside;
+    }
+    const auto offset = static_cast<std::size_t>(at - base);
+    if (written.any(offset, crc_size)) {
+        return CrcStore::over_data;
+    }
+    const std::uint32_t crc = crc32_of(image.first(offset));
+    for (std::size_t i = 0; i < crc_size; ++i) {
+        image[offset + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+    }
+    return CrcStore::stored;
+}
+
 } // namespace imgpack

@@ -7,7 +7,7 @@
 
 namespace imgpack {
 
-std::optional<Image> Image::allocate(std::size_t size) {
+std::optional<Image> Image::allocate(std::size_t size, std::uint8_t fill) {
     if (size == 0) {
         return Image(nullptr, 0);
     }
@@ -15,7 +15,7 @@ std::optional<Image> Image::allocate(std::size_t size) {
     if (pages == nullptr) {
         return std::nullopt;
     }
-    std::memset(pages, 0xFF, size);
+    std::memset(pages, fill, size);
     return Image(pages, size);
 }
 

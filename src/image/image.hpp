@@ -12,9 +12,9 @@ namespace imgpack {
 // for huge pages where the platform has them) rather than taken from the heap.
 class Image {
   public:
-    // Allocates `size` bytes, every one preset to 0xFF. A size of 0 is a valid,
-    // empty buffer. Returns nullopt when the memory cannot be had.
-    static std::optional<Image> allocate(std::size_t size);
+    // Allocates `size` bytes, every one preset to `fill`. A size of 0 is a
+    // valid, empty buffer. Returns nullopt when the memory cannot be had.
+    static std::optional<Image> allocate(std::size_t size, std::uint8_t fill = 0xFF);
 
     Image(Image&& other) noexcept;
     Image& operator=(Image&& other) noexcept;

@@ -154,10 +154,14 @@ std::size_t clip_to_image(std::span<const std::uint8_t>& bytes, std::size_t imag
     const std::uint64_t kept_end = std::clamp<std::uint64_t>(end, kept_first, image_end);
     const std::uint64_t outside = bytes.size() - (kept_end - kept_first);
     if (outside > 0) {
-        // The bytes left out are named by the first of them: below the image
-        // if the record starts there, else at the image's end.
-        const std::uint64_t first_outside = first < low ? first : kept_end;
+        // The bytes left out are named by the first of them: the record's
+        // own first byte, unless it starts inside the image and runs past it.
+        const std::uint64_t first_outside = first < low || first >= image_end ? first : kept_end;
         left_out.add({line, static_cast<std::uint32_t>(first_outside), outside, 1, outside});
+    }
+    if (kept_end == kept_first) {
+        bytes = {}; // all of it lies outside
+        return 0;
     }
     bytes = bytes.subspan(static_cast<std::size_t>(kept_first - first),
                           static_cast<std::size_t>(kept_end - kept_first));
