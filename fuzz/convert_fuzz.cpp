@@ -5,7 +5,9 @@
 // strict mode (where the first rejected line's number must agree too).
 
 #include "fuzz_input.hpp"
+#include "image/builder.hpp"
 #include "image/chunking.hpp"
+#include "image/crc32.hpp"
 #include "image/stream_passes.hpp"
 #include "memory_input.hpp"
 #include "srec/reader.hpp"
@@ -212,6 +214,87 @@ void compare_conversion(const std::vector<Record>& records, bool strict, const P
     }
 }
 
+// CRC-32 bit by bit, the reflected polynomial 0xEDB88320.
+std::uint32_t crc32_reference(const std::vector<std::uint8_t>& bytes, std::size_t count) {
+    std::uint32_t crc = 0xFFFFFFFFU;
+    for (std::size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ ((crc & 1U) != 0 ? 0xEDB88320U : 0U);
+        }
+    }
+    return ~crc;
+}
+
+// An image the caller places: a window near the records, a fill byte and a
+// CRC address, all drawn from the hash. Record bytes outside the window are
+// left out and counted; the CRC is stored only inside the window and off the
+// records' bytes. One stream and chunks must both give the reference.
+void compare_placed(const std::vector<Record>& records, imgpack::Input& input, std::uint64_t hash,
+                    std::size_t threads) {
+    std::uint64_t lowest = UINT32_MAX;
+    for (const Record& r : records) {
+        if (r.result != imgpack::srec_decoded) {
+            return; // the preprocess pass fails, as compared above
+        }
+        if (r.kind == RecordKind::data) {
+            lowest = std::min<std::uint64_t>(lowest, static_cast<std::uint32_t>(r.address));
+        }
+    }
+    const std::uint64_t start = lowest > 8 ? lowest - hash % 8 : 0;
+    const std::uint64_t end = std::min<std::uint64_t>(start + 1 + (hash >> 8) % 512, 1ULL << 32);
+    const auto fill = static_cast<std::uint8_t>(hash >> 20);
+    std::vector<std::uint8_t> expected(end - start, fill);
+    std::vector<bool> written(expected.size());
+    std::uint64_t left_records = 0;
+    std::uint64_t left_bytes = 0;
+    for (const Record& r : records) {
+        std::uint64_t outside = 0;
+        for (std::size_t i = 0; r.kind == RecordKind::data && i < r.data.size(); ++i) {
+            const std::uint64_t at = std::uint64_t{static_cast<std::uint32_t>(r.address)} + i;
+            if (at >= start && at < end) {
+                expected[at - start] = r.data[i];
+                written[at - start] = true;
+            } else {
+                ++outside;
+            }
+        }
+        left_records += outside > 0 ? 1 : 0;
+        left_bytes += outside;
+    }
+    imgpack::ImageBuilder builder(input, imgpack::Reading{false, true, true},
+                                  imgpack::Threading{threads, 0});
+    std::int32_t low = 0;
+    std::int32_t high = 0;
+    check(builder.preprocess(low, high).ok());
+    std::vector<std::uint8_t> image(expected.size(), fill);
+    auto coverage = imgpack::Coverage::allocate(image.size());
+    check(coverage.has_value());
+    const auto filled = builder.fill(image, static_cast<std::int32_t>(start), &*coverage);
+    check(filled.ok() && image == expected);
+    check(filled.left_out.records == left_records && filled.left_out.total_bytes == left_bytes);
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        check(coverage->test(i) == written[i]);
+    }
+    const std::uint64_t crc_at = start + (hash >> 32) % (expected.size() + 8);
+    auto result = imgpack::CrcStore::outside;
+    if (crc_at + 4 <= end) {
+        const std::size_t offset = crc_at - start;
+        result = imgpack::CrcStore::over_data;
+        if (!written[offset] && !written[offset + 1] && !written[offset + 2] &&
+            !written[offset + 3]) {
+            result = imgpack::CrcStore::stored;
+            const std::uint32_t crc = crc32_reference(expected, offset);
+            for (std::size_t i = 0; i < 4; ++i) {
+                expected[offset + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+            }
+        }
+    }
+    check(imgpack::store_crc32(image, static_cast<std::uint32_t>(start), crc_at, *coverage) ==
+          result);
+    check(image == expected);
+}
+
 // Where to cut: 1 to 7 offsets taken from the hash, in rising order.
 std::vector<std::uint64_t> cuts_for(const imgpack::fuzz::FuzzInput& input) {
     std::vector<std::uint64_t> cuts(1 + static_cast<std::size_t>(input.hash % 7));
@@ -233,6 +316,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         records.push_back(decode(line));
         records.back().complete = line.back() == '\n';
         records.back().well_formed = well_formed(line);
+    }
+    for (const std::size_t threads : {1U, 2U + static_cast<unsigned>(input.hash % 7)}) {
+        imgpack::test::MemoryInput placed(input.bytes, input.max_read);
+        compare_placed(records, placed, input.hash, threads);
     }
     for (const bool strict : {false, true}) {
         imgpack::test::MemoryInput one(input.bytes, input.max_read);
