@@ -20,6 +20,9 @@ namespace {
 // Inputs of 2 GiB and more on 32-bit systems need 64-bit file offsets
 // (_FILE_OFFSET_BITS=64, which the build sets).
 static_assert(sizeof(off_t) == 8, "64-bit file offsets");
+// Files with times after January 2038 need a 64-bit time_t (_TIME_BITS=64):
+// with a 32-bit one, fstat refuses them.
+static_assert(sizeof(time_t) == 8, "64-bit times");
 
 int descriptor(std::intptr_t handle) {
     return static_cast<int>(handle);
