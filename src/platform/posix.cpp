@@ -112,8 +112,14 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        if (written <= 0) {
-            return false; // an error, or a device that takes nothing more
+        if (written < 0) {
+            return false;
+        }
+        if (written == 0) {
+            // A device that takes nothing more reports no error of its own;
+            // without one, the message would show an earlier call's reason.
+            errno = ENOSPC;
+            return false;
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
