@@ -18,10 +18,12 @@
 #   NAME.expected what the file NAME must hold after the run; without
 #                 out.bin.expected, out.bin must not be created
 #   setup.sh      (optional) sourced in the scratch folder before the run; it
-#                 may call srecgen, the record generator
+#                 may call srecgen, the record generator, and `skip REASON`
+#                 when the case cannot run here
 #   limit         (optional) address-space limit of the run, in KiB (an
 #                 emulator gets 768 MiB more for itself)
-# The case is skipped (exit status 77) when IMGPACK_SKIP gives a reason.
+# The case is skipped (exit status 77) when IMGPACK_SKIP gives a reason, or
+# when setup.sh calls skip.
 # The case is copied to a scratch folder and run there, so that the names in
 # its arguments and messages are relative.
 set -euo pipefail
@@ -45,6 +47,10 @@ set +e
     set -e
     # The record generator, for setup.sh: built for the target like imgpack.
     srecgen() { "${emulator[@]}" "$SRECGEN" "$@"; }
+    skip() {
+        echo "$*" >skipped
+        exit 0
+    }
     [[ -f setup.sh ]] && source setup.sh
     [[ -n ${IMGPACK_CASE_STRICT:-} ]] && export IMGPACK_STRICT=1
     if [[ -f env ]]; then
@@ -55,6 +61,10 @@ set +e
 ) >actual.stdout 2>actual.stderr
 status=$?
 set -e
+if [[ -f skipped ]]; then
+    echo "skipped: $(cat skipped)"
+    exit 77
+fi
 
 failures=0
 fail() {

@@ -10,6 +10,18 @@
 # kept out of the binaries, so two builds in two places at two times give
 # byte-identical files.
 set -euo pipefail
+
+# The Windows zip needs the mingw-w64 compiler that cmake/windows-x86_64.cmake
+# names and groff for the manual page as text. Without them the run would
+# stop only after the Debian package is built, in cmake's words: say it now.
+missing=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
+command -v groff >/dev/null || missing+=(groff-base)
+if ((${#missing[@]} > 0)); then
+    echo "release.sh: the Windows build needs: apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+
 root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$1"
 out=$(cd "$1" && pwd)

@@ -20,6 +20,9 @@ namespace {
 // Inputs of 2 GiB and more on 32-bit systems need 64-bit file offsets
 // (_FILE_OFFSET_BITS=64, which the build sets).
 static_assert(sizeof(off_t) == 8, "64-bit file offsets");
+// Files with times after January 2038 need a 64-bit time_t (_TIME_BITS=64):
+// with a 32-bit one, fstat refuses them.
+static_assert(sizeof(time_t) == 8, "64-bit times");
 
 int descriptor(std::intptr_t handle) {
     return static_cast<int>(handle);
@@ -109,8 +112,14 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        if (written <= 0) {
-            return false; // an error, or a device that takes nothing more
+        if (written < 0) {
+            return false;
+        }
+        if (written == 0) {
+            // A device that takes nothing more reports no error of its own;
+            // without one, the message would show an earlier call's reason.
+            errno = ENOSPC;
+            return false;
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <new>
@@ -56,12 +57,42 @@ DWORD chunk(std::size_t size) {
     return static_cast<DWORD>(std::min<std::size_t>(size, std::size_t{1} << 30));
 }
 
-std::optional<BY_HANDLE_FILE_INFORMATION> identity(HANDLE handle) {
+// The volume and the file's identifier on it name a file; st_ino is 0 on this
+// platform. ReFS identifiers are 128 bits wide, and the 64-bit file index
+// holds only part of them, so the whole identifier is compared where the
+// system gives it (Windows 8 and later, on most file systems).
+std::optional<FILE_ID_INFO> full_identity(HANDLE handle) {
+    FILE_ID_INFO info{};
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof info) == 0) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+// Elsewhere, the volume serial number and the 64-bit file index.
+std::optional<BY_HANDLE_FILE_INFORMATION> indexed_identity(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileInformationByHandle(handle, &info) == 0) {
         return std::nullopt;
     }
     return info;
+}
+
+bool same_identity(HANDLE one, HANDLE other) {
+    const auto one_full = full_identity(one);
+    const auto other_full = full_identity(other);
+    if (one_full && other_full) {
+        return one_full->VolumeSerialNumber == other_full->VolumeSerialNumber &&
+               std::memcmp(&one_full->FileId, &other_full->FileId, sizeof one_full->FileId) == 0;
+    }
+    // Both identities must be of the same kind: the serial numbers of the
+    // two kinds need not agree for one volume.
+    const auto one_indexed = indexed_identity(one);
+    const auto other_indexed = indexed_identity(other);
+    return one_indexed && other_indexed &&
+           one_indexed->dwVolumeSerialNumber == other_indexed->dwVolumeSerialNumber &&
+           one_indexed->nFileIndexHigh == other_indexed->nFileIndexHigh &&
+           one_indexed->nFileIndexLow == other_indexed->nFileIndexLow;
 }
 
 } // namespace
@@ -151,26 +182,27 @@ std::optional<FileState> File::state() const {
 }
 
 bool File::is_same_file(const char* path) const {
-    // The volume and the file index name a file; st_ino is 0 on this platform.
     const HANDLE other =
         CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (other == INVALID_HANDLE_VALUE) {
         return false;
     }
-    const auto theirs = identity(other);
+    const bool same = same_identity(native(handle_), other);
     CloseHandle(other);
-    const auto ours = identity(native(handle_));
-    return theirs && ours && theirs->dwVolumeSerialNumber == ours->dwVolumeSerialNumber &&
-           theirs->nFileIndexHigh == ours->nFileIndexHigh &&
-           theirs->nFileIndexLow == ours->nFileIndexLow;
+    return same;
 }
 
 bool File::write_all(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         DWORD written = 0;
-        if (WriteFile(native(handle_), bytes.data(), chunk(bytes.size()), &written, nullptr) == 0 ||
-            written == 0) {
+        if (WriteFile(native(handle_), bytes.data(), chunk(bytes.size()), &written, nullptr) == 0) {
+            return false;
+        }
+        if (written == 0) {
+            // A device that takes nothing more reports no error of its own;
+            // without one, the message would show an earlier call's reason.
+            SetLastError(ERROR_DISK_FULL);
             return false;
         }
         bytes = bytes.subspan(written);
