@@ -6,7 +6,9 @@ objcopy is installed it converts the same file in alternation with imgpack
 (A B A B ...), the two images are compared byte for byte, and the paired
 ratio imgpack/objcopy is reported. imgpack also runs in strict mode
 (IMGPACK_STRICT=1) in the same alternation, and the paired ratio strict /
-default is reported. Small files are converted many times in a
+default is reported. With --options the IMGPACK_OPTIONS sets (a fill byte
+with a window, the map, a CRC) are timed in alternation with the default
+run instead. Small files are converted many times in a
 row per timing (1000 times for the start-up row, the shipped example), as a
 build pipeline runs the tool, and the time per conversion is quoted. Results go to results.csv and results.md
 in the scratch folder, and the Markdown table is printed.
@@ -80,6 +82,52 @@ def repeats_for(path):
     return max(1, min(1000, int(64e6 / path.stat().st_size)))
 
 
+def span_of(path):
+    """LowAddr and HiAddr of a file, as the -v trace prints them."""
+    trace = subprocess.run([str(BUILD / "imgpack"), str(path), os.devnull, "-v"],
+                           check=True, capture_output=True, text=True).stdout.split()
+    return int(trace[5], 16), int(trace[8], 16)
+
+
+def option_variants(path):
+    """The IMGPACK_OPTIONS timed beside the default: a fill byte with a window
+    over the records' own span, the map, and a CRC stored just after the
+    records (the window grows by its four bytes)."""
+    low, high = span_of(path)
+    return {
+        "fill+window": f"--fill=0x00 --start={low:#x} --end={high + 1:#x}",
+        "map": "--map",
+        "crc32": f"--end={high + 5:#x} --crc32={high + 1:#x}",
+    }
+
+
+def measure_options(path, scratch, runs):
+    """Each option set in alternation with the default run: the median time
+    and the median of the paired ratios option / default."""
+    repeat = repeats_for(path)
+    out = scratch / "imgpack-options.bin"
+    variants = option_variants(path)
+    times = {name: [] for name in ["default", *variants]}
+    ratios = {name: [] for name in variants}
+    warm(path)
+    for _ in range(runs):
+        default, _, _ = timed([str(BUILD / "imgpack"), str(path), str(out)], repeat)
+        times["default"].append(default)
+        for name, options in variants.items():
+            seconds, _, status = timed([str(BUILD / "imgpack"), str(path), str(out)], repeat,
+                                       dict(os.environ, IMGPACK_OPTIONS=options))
+            if status != 0:
+                sys.exit(f"imgpack failed on {path} with {options}")
+            times[name].append(seconds)
+            ratios[name].append(seconds / default)
+    out.unlink(missing_ok=True)
+    row = {"file": path.stem, "default_s": round(statistics.median(times["default"]), 4)}
+    for name in variants:
+        row[f"{name}_s"] = round(statistics.median(times[name]), 4)
+        row[f"{name}_ratio"] = round(statistics.median(ratios[name]), 3)
+    return row
+
+
 def measure(path, scratch, runs, objcopy):
     repeat = repeats_for(path)
     ours_out = scratch / "imgpack.bin"
@@ -151,6 +199,8 @@ def main():
     parser.add_argument("--runs", type=int, default=5, help="runs per file and tool (median is quoted)")
     parser.add_argument("--only", nargs="*", default=[], help="names of suite files to run")
     parser.add_argument("--no-build", action="store_true", help="use the existing build/bench")
+    parser.add_argument("--options", action="store_true",
+                        help="time the IMGPACK_OPTIONS sets against the default run instead")
     args = parser.parse_args()
 
     if not args.no_build:
@@ -166,7 +216,8 @@ def main():
     rows = []
     for name, path in files.items():
         print(f"timing {name}", flush=True)
-        rows.append(measure(path, scratch, args.runs, objcopy))
+        rows.append(measure_options(path, scratch, args.runs) if args.options else
+                    measure(path, scratch, args.runs, objcopy))
 
     with open(scratch / "results.csv", "w", newline="") as f:
         writer = csv.DictWriter(f, fieldnames=list(rows[0].keys()))
