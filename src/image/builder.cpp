@@ -34,26 +34,40 @@ ImageBuilder::ImageBuilder(Input& input, Reading reading, Threading threading)
 }
 
 PassResult ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
+    // Without the strict rules the default reader decides, at its own speed;
+    // only a file it fails is read once more, to say which line and why.
+    if (!reading_.strict) {
+        int result = 0;
+        if (reading_.place_image) {
+            result = chunks_ ? chunks_->preprocess_extent(low, high, extent_)
+                             : preprocess_input_extent(*stream_, low, high, extent_);
+        } else {
+            result =
+                chunks_ ? chunks_->preprocess(low, high) : preprocess_input(*stream_, low, high);
+        }
+        if (result == 0) {
+            return {};
+        }
+        if (!reading_.explain) {
+            PassResult failed;
+            failed.cause = PassResult::Cause::bad_line;
+            return failed;
+        }
+    }
     CheckedReading checked;
     checked.strict = reading_.strict;
     checked.refuse_high_addresses = reading_.strict && !reading_.place_image;
-    int result = 0;
-    if (chunks_) {
-        result = chunks_->preprocess(low, high, reading_.explain ? &checked : nullptr);
-    } else if (reading_.explain) {
-        result = preprocess_input_checked(*stream_, low, high, checked);
-    } else {
-        result = preprocess_input(*stream_, low, high);
-    }
+    const int result = chunks_ ? chunks_->preprocess(low, high, &checked)
+                               : preprocess_input_checked(*stream_, low, high, checked);
     past_top_ = checked.past_top;
     extent_ = checked.extent;
-    if (result == 0) {
+    if (result == 0 && reading_.strict) {
         return {};
     }
-    // The default reader gives no reason: its only failures are bad lines.
-    const bool read_error = reading_.explain && checked.reason.empty();
+    // Read again, a pipe has nothing left and the failure nothing to name.
     PassResult failed;
-    failed.cause = read_error ? PassResult::Cause::read_error : PassResult::Cause::bad_line;
+    failed.cause =
+        checked.reason.empty() ? PassResult::Cause::read_error : PassResult::Cause::bad_line;
     failed.line = checked.complete_lines + 1;
     failed.reason = std::move(checked.reason);
     return failed;

@@ -106,16 +106,37 @@ std::optional<Chunking> Chunking::split_at(const Input& input,
     return Chunking(std::move(chunks));
 }
 
+int Chunking::preprocess_extent(std::int32_t& low, std::int32_t& high, Extent& extent) {
+    return preprocess_with(
+        low, high, nullptr,
+        [](Chunk& chunk) {
+            return preprocess_input_extent(chunk.stream, chunk.low, chunk.high,
+                                           chunk.reading.extent);
+        },
+        &extent);
+}
+
 int Chunking::preprocess(std::int32_t& low, std::int32_t& high, CheckedReading* reading) {
     for (auto& chunk : chunks_) {
         chunk->reading.strict = reading == nullptr || reading->strict;
         chunk->reading.refuse_high_addresses = reading == nullptr || reading->refuse_high_addresses;
     }
-    const bool finished = run_each(chunks_.size(), [this, reading](std::size_t i) {
+    return preprocess_with(
+        low, high, reading,
+        [reading](Chunk& chunk) {
+            return reading != nullptr ? preprocess_input_checked(chunk.stream, chunk.low,
+                                                                 chunk.high, chunk.reading)
+                                      : preprocess_input(chunk.stream, chunk.low, chunk.high);
+        },
+        reading != nullptr ? &reading->extent : nullptr);
+}
+
+template <typename PreprocessChunk>
+int Chunking::preprocess_with(std::int32_t& low, std::int32_t& high, CheckedReading* reading,
+                              const PreprocessChunk& preprocess_chunk, Extent* extent) {
+    const bool finished = run_each(chunks_.size(), [this, &preprocess_chunk](std::size_t i) {
         Chunk& chunk = *chunks_[i];
-        chunk.result = reading != nullptr ? preprocess_input_checked(chunk.stream, chunk.low,
-                                                                     chunk.high, chunk.reading)
-                                          : preprocess_input(chunk.stream, chunk.low, chunk.high);
+        chunk.result = preprocess_chunk(chunk);
     });
     if (!finished) {
         return -1; // as for a read error: no line to name
@@ -135,11 +156,11 @@ int Chunking::preprocess(std::int32_t& low, std::int32_t& high, CheckedReading* 
         }
         low = std::min(low, chunk.low);
         high = std::max(high, chunk.high);
-        if (reading != nullptr) {
-            if (!reading->past_top) {
-                reading->past_top = chunk.reading.past_top;
-            }
-            reading->extent.add(chunk.reading.extent);
+        if (reading != nullptr && !reading->past_top) {
+            reading->past_top = chunk.reading.past_top;
+        }
+        if (extent != nullptr) {
+            extent->add(chunk.reading.extent);
         }
         if (chunk.stream.met_end_of_text()) {
             used_ = i + 1; // nothing after the 0x1A is part of the input

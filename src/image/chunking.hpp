@@ -45,6 +45,9 @@ class Chunking {
     // `reading` gets what the chunks found, a rejected line numbered in the
     // whole input.
     int preprocess(std::int32_t& low, std::int32_t& high, CheckedReading* reading = nullptr);
+    // The same with preprocess_input_extent(): `extent` gets where the
+    // chunks' data records lie.
+    int preprocess_extent(std::int32_t& low, std::int32_t& high, Extent& extent);
 
     // The fill pass. Where the chunks' spans do not overlap, each chunk fills
     // its own part of `buffer` at once (a record outside its part fails the
@@ -96,6 +99,12 @@ class Chunking {
 
     // The fill pass, with `fill_part(chunk, part, low)` filling one chunk's
     // part of the image (all of `buffer` where the chunks' spans overlap).
+    // The preprocess pass with `preprocess_chunk(chunk)` reading each chunk;
+    // `reading` and `extent`, when given, get what the chunks found.
+    template <typename PreprocessChunk>
+    int preprocess_with(std::int32_t& low, std::int32_t& high, CheckedReading* reading,
+                        const PreprocessChunk& preprocess_chunk, Extent* extent);
+
     // The first chunk in file order whose last fill pass failed.
     [[nodiscard]] const Chunk& first_failed() const;
 

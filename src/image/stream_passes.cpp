@@ -16,10 +16,11 @@ std::int32_t wrapping_add(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
-// The preprocess pass over the records that `read_record` delivers.
-template <typename ReadRecord>
+// The preprocess pass over the records that `read_record` delivers; each
+// data record is also handed to `see_data(record)`.
+template <typename ReadRecord, typename SeeData>
 int preprocess_with(TextStream& input, std::int32_t& low, std::int32_t& high,
-                    const ReadRecord& read_record) {
+                    const ReadRecord& read_record, const SeeData& see_data) {
     low = 0x7FFFFFFF;
     high = 0;
     // The stream is at its start on the first pass, so a failed rewind (a
@@ -39,6 +40,7 @@ int preprocess_with(TextStream& input, std::int32_t& low, std::int32_t& high,
         if (kind != RecordKind::data) {
             continue;
         }
+        see_data(DataRecord{address, data_length});
         if (address < low) {
             low = address;
         }
@@ -52,13 +54,26 @@ int preprocess_with(TextStream& input, std::int32_t& low, std::int32_t& high,
 
 } // namespace
 
-int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high) {
+[[gnu::flatten]] int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high) {
     // Only the span is needed here, so the data bytes are checked but not
     // decoded.
-    return preprocess_with(input, low, high,
-                           [&input](RecordKind& kind, std::int32_t& address, std::int32_t& length) {
-                               return scan_srecord(input, kind, address, length);
-                           });
+    return preprocess_with(
+        input, low, high,
+        [&input](RecordKind& kind, std::int32_t& address, std::int32_t& length) {
+            return scan_srecord(input, kind, address, length);
+        },
+        [](const DataRecord&) {});
+}
+
+[[gnu::flatten]] int preprocess_input_extent(TextStream& input, std::int32_t& low,
+                                             std::int32_t& high, Extent& extent) {
+    extent = {};
+    return preprocess_with(
+        input, low, high,
+        [&input](RecordKind& kind, std::int32_t& address, std::int32_t& length) {
+            return scan_srecord(input, kind, address, length);
+        },
+        [&extent](const DataRecord& record) { extent.add(record); });
 }
 
 [[gnu::flatten]] int preprocess_input_checked(TextStream& input, std::int32_t& low,
@@ -67,7 +82,8 @@ int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high) {
         input, low, high,
         [&input, &reading](RecordKind& kind, std::int32_t& address, std::int32_t& length) {
             return scan_srecord_checked(input, kind, address, length, reading);
-        });
+        },
+        [](const DataRecord&) {});
 }
 
 void LeftOut::add(const LeftOut& later) noexcept {

@@ -17,8 +17,14 @@ namespace imgpack {
 // Returns 0, or -1 at the first line the reader rejects.
 int preprocess_input(TextStream& input, std::int32_t& low, std::int32_t& high);
 
-// The same with scan_srecord_checked(): also rejects every line that is not a
-// whole, well-formed S-record, and `strict` tells which line and why.
+// The same, also finding where the data records lie (`extent`), their
+// addresses read as unsigned.
+int preprocess_input_extent(TextStream& input, std::int32_t& low, std::int32_t& high,
+                            Extent& extent);
+
+// The same with scan_srecord_checked(): `reading` sets the rules (strict or
+// the default reader's), says which line was rejected and why, and where the
+// data records lie.
 int preprocess_input_checked(TextStream& input, std::int32_t& low, std::int32_t& high,
                              CheckedReading& reading);
 
