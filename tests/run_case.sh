@@ -22,6 +22,8 @@
 #                 when the case cannot run here
 #   limit         (optional) address-space limit of the run, in KiB (an
 #                 emulator gets 768 MiB more for itself)
+#   oracle        (optional, not read here) how an expected file was made by
+#                 a tool we did not write
 # The case is skipped (exit status 77) when IMGPACK_SKIP gives a reason, or
 # when setup.sh calls skip.
 # The case is copied to a scratch folder and run there, so that the names in
