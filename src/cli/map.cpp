@@ -14,12 +14,18 @@ namespace {
 constexpr std::size_t max_range_lines = 40;
 constexpr std::size_t picture_width = 64;
 
-std::string range_line(std::uint64_t first, std::uint64_t length, const char* what) {
+// An address of the image: 32 bits wide, wrapping as the image of a span
+// from 0x80000000 up does.
+unsigned address(std::uint32_t base, std::uint64_t offset) {
+    return static_cast<std::uint32_t>(base + offset);
+}
+
+std::string range_line(std::uint32_t base, std::uint64_t offset, std::uint64_t length,
+                       const char* what) {
     std::array<char, 96> text{};
-    std::snprintf(text.data(), text.size(), "0x%08llX..0x%08llX  %llu bytes%s\n",
-                  static_cast<unsigned long long>(first),
-                  static_cast<unsigned long long>(first + length - 1),
-                  static_cast<unsigned long long>(length), what);
+    std::snprintf(text.data(), text.size(), "0x%08X..0x%08X  %llu bytes%s\n", address(base, offset),
+                  address(base, offset + length - 1), static_cast<unsigned long long>(length),
+                  what);
     return text.data();
 }
 
@@ -85,15 +91,14 @@ std::string image_map(const Coverage& written, std::uint32_t base) {
         if (offset > covered_to) {
             ++gaps;
             if (ranges < max_range_lines) {
-                lines +=
-                    range_line(std::uint64_t{base} + covered_to, offset - covered_to, " of fill");
+                lines += range_line(base, covered_to, offset - covered_to, " of fill");
             }
         }
     };
     written.for_each_run([&](std::size_t offset, std::size_t length) {
         gap_before(offset);
         if (ranges < max_range_lines) {
-            lines += range_line(std::uint64_t{base} + offset, length, "");
+            lines += range_line(base, offset, length, "");
         }
         ++ranges;
         data_bytes += length;
@@ -105,9 +110,8 @@ std::string image_map(const Coverage& written, std::uint32_t base) {
         lines += "... and " + std::to_string(ranges - max_range_lines) + " more ranges\n";
     }
     std::array<char, 96> image{};
-    std::snprintf(image.data(), image.size(), "image 0x%08llX..0x%08llX, ",
-                  static_cast<unsigned long long>(base),
-                  static_cast<unsigned long long>(std::uint64_t{base} + written.size() - 1));
+    std::snprintf(image.data(), image.size(), "image 0x%08X..0x%08X, ", address(base, 0),
+                  address(base, written.size() - 1));
     const std::string totals =
         image.data() + count_of(written.size(), "byte") + ": " + std::to_string(data_bytes) +
         " of data in " + count_of(ranges, "range") + ", " +

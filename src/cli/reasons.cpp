@@ -70,10 +70,11 @@ std::string fill_reason(const PassResult& result) {
 }
 
 std::string left_out_warning(const LeftOut& left_out, std::uint32_t first, std::uint32_t last) {
+    const bool one = left_out.bytes == 1;
     return "warning: " + count_of(left_out.bytes, "byte") + " at " + hex32(left_out.address) +
-           (left_out.bytes == 1 ? " lies" : " lie") + " outside the image " + hex32(first) + ".." +
-           hex32(last) + " and are left out (" + count_of(left_out.records, "record") + ", " +
-           count_of(left_out.total_bytes, "byte") + " in all)";
+           (one ? " lies" : " lie") + " outside the image " + hex32(first) + ".." + hex32(last) +
+           (one ? " and is" : " and are") + " left out (" + count_of(left_out.records, "record") +
+           ", " + count_of(left_out.total_bytes, "byte") + " in all)";
 }
 
 } // namespace imgpack

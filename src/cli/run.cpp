@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace imgpack {
@@ -154,46 +155,58 @@ struct Span {
 };
 
 // Where the image lies: its first address and its size, or why there is no
-// image (an empty reason: the memory could not be had).
+// image (an empty reason: the memory could not be had); and the first and
+// last address the -v trace shows, where they are known.
 struct Placement {
     std::uint32_t base = 0;
     std::size_t size = 0;
     std::string refused;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> traced;
 };
 
 constexpr std::uint64_t max_image_size = std::uint64_t{1} << 31; // 2 GiB and more wrap in 1.0
 
 // The image of the span, as the fixed behaviour places it.
 Placement place_at_span(const Span& span, const ImageBuilder& builder) {
+    Placement placement;
+    placement.traced.emplace(span.LowAddr, span.HiAddr);
     if (span.size() >= 0) {
-        return {
-            static_cast<std::uint32_t>(span.LowAddr), static_cast<std::size_t>(span.size()), {}};
+        placement.base = static_cast<std::uint32_t>(span.LowAddr);
+        placement.size = static_cast<std::size_t>(span.size());
+        return placement;
     }
     const auto& past_top = builder.record_past_top();
-    return {0, 0,
-            past_top ? past_top_reason(*past_top)
-                     : allocation_reason(span.LowAddr, span.HiAddr, span.size())};
+    placement.refused = past_top ? past_top_reason(*past_top)
+                                 : allocation_reason(span.LowAddr, span.HiAddr, span.size());
+    return placement;
 }
 
 // The image of the window, each end given or else the records' own.
 Placement place_in_window(const Options& options, const Extent& records) {
+    Placement placement;
     if ((!options.start || !options.end) && !records.any) {
-        return {0, 0, "no data records (S1, S2 or S3) in the file"};
+        placement.refused = "no data records (S1, S2 or S3) in the file";
+        return placement;
     }
     const std::uint64_t start = options.start.value_or(records.lowest);
     const std::uint64_t end = options.end.value_or(records.end);
+    // As the span's trace does, the window's shows its ends even when no
+    // image can be had of it.
+    placement.traced.emplace(start, end - 1);
     const std::string window =
         "the image " + hex32(static_cast<std::uint32_t>(start)) + " up to " +
         (end > UINT32_MAX ? std::string("0x100000000") : hex32(static_cast<std::uint32_t>(end)));
     if (end <= start) {
-        return {0, 0,
-                window + (options.start ? " holds no byte: no record lies at or above --start"
-                                        : " holds no byte: no record lies below --end")};
+        placement.refused =
+            window + (options.start ? " holds no byte: no record lies at or above --start"
+                                    : " holds no byte: no record lies below --end");
+    } else if (end - start >= max_image_size) {
+        placement.refused = window + " would be 2 GiB or larger";
+    } else {
+        placement.base = static_cast<std::uint32_t>(start);
+        placement.size = static_cast<std::size_t>(end - start);
     }
-    if (end - start >= max_image_size) {
-        return {0, 0, window + " would be 2 GiB or larger"};
-    }
-    return {static_cast<std::uint32_t>(start), static_cast<std::size_t>(end - start), {}};
+    return placement;
 }
 
 void trace_span(std::uint32_t low, std::uint32_t high) {
@@ -267,14 +280,8 @@ std::optional<BuiltImage> build_image(Input& input, const char* in_filename, boo
     const Placement placement = settings.windowed()
                                     ? place_in_window(settings.options, builder.extent())
                                     : place_at_span(span, builder);
-    if (verbose) {
-        if (settings.windowed() && placement.refused.empty()) {
-            trace_span(placement.base,
-                       static_cast<std::uint32_t>(placement.base + placement.size - 1));
-        } else if (!settings.windowed()) {
-            trace_span(static_cast<std::uint32_t>(span.LowAddr),
-                       static_cast<std::uint32_t>(span.HiAddr));
-        }
+    if (verbose && placement.traced) {
+        trace_span(placement.traced->first, placement.traced->second);
     }
 
     auto memory = placement.refused.empty() ? allocate_image(placement, settings) : std::nullopt;
