@@ -67,13 +67,24 @@ int preprocess_with(TextStream& input, std::int32_t& low, std::int32_t& high,
 
 [[gnu::flatten]] int preprocess_input_extent(TextStream& input, std::int32_t& low,
                                              std::int32_t& high, Extent& extent) {
-    extent = {};
-    return preprocess_with(
+    // Kept in locals, which the loop can hold in registers.
+    std::uint32_t lowest = UINT32_MAX;
+    std::uint64_t end = 0;
+    bool any = false;
+    const int result = preprocess_with(
         input, low, high,
         [&input](RecordKind& kind, std::int32_t& address, std::int32_t& length) {
             return scan_srecord(input, kind, address, length);
         },
-        [&extent](const DataRecord& record) { extent.add(record); });
+        [&](const DataRecord& record) {
+            const auto address = static_cast<std::uint32_t>(record.address);
+            lowest = std::min(lowest, address);
+            end = std::max(end, std::uint64_t{address} +
+                                    static_cast<std::uint32_t>(std::max(record.data_length, 0)));
+            any = true;
+        });
+    extent = {lowest, end, any};
+    return result;
 }
 
 [[gnu::flatten]] int preprocess_input_checked(TextStream& input, std::int32_t& low,
@@ -205,12 +216,13 @@ std::size_t clip_to_image(std::span<const std::uint8_t>& bytes, std::size_t imag
                                               std::int32_t low, FillCheck& check) {
     return fill_with(input, [&](std::int32_t address, std::span<const std::uint8_t> bytes) {
         std::size_t offset = 0;
-        if (check.clip) {
+        // Nearly every record lies wholly inside the image.
+        if (const auto inside = offset_inside(buffer, low, address, bytes.size())) {
+            offset = *inside;
+        } else if (check.clip) {
             offset = clip_to_image(bytes, buffer.size(), static_cast<std::uint32_t>(low),
                                    static_cast<std::uint32_t>(address), input.last_line_number(),
                                    check.left_out);
-        } else if (const auto inside = offset_inside(buffer, low, address, bytes.size())) {
-            offset = *inside;
         } else {
             check.outside = {address, static_cast<std::int32_t>(bytes.size())};
             return false;
