@@ -420,9 +420,10 @@ int run_cli(std::span<const char* const> args) {
         return convert(args[1], args[2], verbose, settings, messages);
     } catch (const std::bad_alloc&) {
         // The image itself is mapped without exceptions; this is a read block
-        // (one per stream), the list of a large file's chunks or a message,
-        // the only other allocations of a run. Whatever message was being
-        // put together, nothing of it was printed yet.
+        // (one per stream), the list of a large file's chunks, an opened
+        // file's handles or a message, the only other allocations of a run.
+        // Whatever message was being put together, nothing of it was printed
+        // yet, and a file whose handles could not be had was not opened.
         return messages.fail(out_of_memory_message, args[1], out_of_memory_reason);
     }
 }

@@ -7,11 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace imgpack::platform {
@@ -29,26 +29,19 @@ struct FileState {
 class File {
   public:
     // Opens an existing file for reading. Fails (nullopt) when it does not
-    // exist, cannot be read, or is a directory.
+    // exist, cannot be read, or is a directory. Throws std::bad_alloc when
+    // there is no memory for the File; nothing is left open then.
     static std::optional<File> open_for_reading(const char* path);
     // Creates a file for writing, or empties it if it exists; a new file gets
-    // the platform's default permissions.
+    // the platform's default permissions. Throws as open_for_reading() does.
     static std::optional<File> create_for_writing(const char* path);
 
-    File(File&& other) noexcept
-        : handle_(std::exchange(other.handle_, -1)),
-          positioned_handle_(std::exchange(other.positioned_handle_, -1)) {}
-    File& operator=(File&& other) noexcept {
-        if (this != &other) {
-            close();
-            handle_ = std::exchange(other.handle_, -1);
-            positioned_handle_ = std::exchange(other.positioned_handle_, -1);
-        }
-        return *this;
-    }
+    // A moved-from File may only be closed, assigned to or destroyed.
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    ~File() { close(); }
+    ~File();
 
     // Reads up to dest.size() bytes at the current position. Returns the
     // number read, 0 at the end of the file, -1 on an error.
@@ -73,18 +66,18 @@ class File {
     // (last_error_message()) stays that of the call before.
     bool truncate() noexcept;
     // A second handle to the same open file, which stays usable once this one
-    // is closed; nullopt when none can be had.
+    // is closed; nullopt when none can be had, for want of memory as well.
     [[nodiscard]] std::optional<File> duplicate() const noexcept;
     // Closes the file now and reports whether that succeeded, so that a
     // failure to store what was written is noticed.
     bool close();
 
   private:
-    explicit File(std::intptr_t handle) noexcept : handle_(handle) {}
-    std::intptr_t handle_; // a descriptor or a handle; -1 when closed
-    // Where a positioned read would move the position of read(), a second
-    // handle of the same file that only read_at() uses; -1 where none is needed.
-    std::intptr_t positioned_handle_ = -1;
+    // The platform's handles, defined in its own file so that this header
+    // names none of them. Every File but a moved-from one has one.
+    struct Native;
+    File();
+    std::unique_ptr<Native> native_;
 };
 
 // `size` bytes of zeroed memory for the image, straight from the system;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,16 +26,34 @@ static_assert(sizeof(off_t) == 8, "64-bit file offsets");
 // with a 32-bit one, fstat refuses them.
 static_assert(sizeof(time_t) == 8, "64-bit times");
 
-int descriptor(std::intptr_t handle) {
-    return static_cast<int>(handle);
-}
-
 } // namespace
 
+struct File::Native {
+    int fd = -1; // -1 once closed
+};
+
+// The memory comes first, so that running out of it leaves no descriptor open.
+File::File() : native_(std::make_unique<Native>()) {}
+
+File::File(File&& other) noexcept = default;
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        native_ = std::move(other.native_);
+    }
+    return *this;
+}
+
+File::~File() {
+    close();
+}
+
 std::optional<File> File::open_for_reading(const char* path) {
-    File file(::open(path, O_RDONLY | O_CLOEXEC));
+    File file;
+    file.native_->fd = ::open(path, O_RDONLY | O_CLOEXEC);
     struct stat info {};
-    if (file.handle_ < 0 || ::fstat(descriptor(file.handle_), &info) != 0) {
+    if (file.native_->fd < 0 || ::fstat(file.native_->fd, &info) != 0) {
         return std::nullopt;
     }
     if (S_ISDIR(info.st_mode)) {
@@ -45,8 +65,9 @@ std::optional<File> File::open_for_reading(const char* path) {
 
 std::optional<File> File::create_for_writing(const char* path) {
     // 0666 less the umask: the platform's default for a new file.
-    File file(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.handle_ < 0) {
+    File file;
+    file.native_->fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (file.native_->fd < 0) {
         return std::nullopt;
     }
     return file;
@@ -54,7 +75,7 @@ std::optional<File> File::create_for_writing(const char* path) {
 
 std::ptrdiff_t File::read(std::span<char> dest) {
     for (;;) {
-        const ssize_t count = ::read(descriptor(handle_), dest.data(), dest.size());
+        const ssize_t count = ::read(native_->fd, dest.data(), dest.size());
         if (count >= 0 || errno != EINTR) {
             return count;
         }
@@ -64,7 +85,7 @@ std::ptrdiff_t File::read(std::span<char> dest) {
 std::ptrdiff_t File::read_at(std::uint64_t offset, std::span<char> dest) const {
     for (;;) {
         const ssize_t count =
-            ::pread(descriptor(handle_), dest.data(), dest.size(), static_cast<off_t>(offset));
+            ::pread(native_->fd, dest.data(), dest.size(), static_cast<off_t>(offset));
         if (count >= 0 || errno != EINTR) {
             return count;
         }
@@ -72,12 +93,12 @@ std::ptrdiff_t File::read_at(std::uint64_t offset, std::span<char> dest) const {
 }
 
 bool File::rewind() {
-    return ::lseek(descriptor(handle_), 0, SEEK_SET) == 0;
+    return ::lseek(native_->fd, 0, SEEK_SET) == 0;
 }
 
 std::optional<std::uint64_t> File::regular_size() const {
     struct stat info {};
-    if (::fstat(descriptor(handle_), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(native_->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(info.st_size);
@@ -85,7 +106,7 @@ std::optional<std::uint64_t> File::regular_size() const {
 
 std::optional<FileState> File::state() const {
     struct stat info {};
-    if (::fstat(descriptor(handle_), &info) != 0) {
+    if (::fstat(native_->fd, &info) != 0) {
         return std::nullopt;
     }
     constexpr std::int64_t ns_per_second = 1'000'000'000;
@@ -97,7 +118,7 @@ std::optional<FileState> File::state() const {
 bool File::is_same_file(const char* path) const {
     struct stat other {};
     struct stat self {};
-    if (::stat(path, &other) != 0 || ::fstat(descriptor(handle_), &self) != 0) {
+    if (::stat(path, &other) != 0 || ::fstat(native_->fd, &self) != 0) {
         return false;
     }
     return other.st_dev == self.st_dev && other.st_ino == self.st_ino;
@@ -108,7 +129,7 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
     constexpr std::size_t max_chunk = std::size_t{1} << 30;
     while (!bytes.empty()) {
         const ssize_t written =
-            ::write(descriptor(handle_), bytes.data(), std::min(bytes.size(), max_chunk));
+            ::write(native_->fd, bytes.data(), std::min(bytes.size(), max_chunk));
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -128,26 +149,31 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
 
 bool File::truncate() noexcept {
     const int saved = errno;
-    const bool cut = ::ftruncate(descriptor(handle_), 0) == 0;
+    const bool cut = ::ftruncate(native_->fd, 0) == 0;
     errno = saved;
     return cut;
 }
 
 std::optional<File> File::duplicate() const noexcept {
-    File copy(::fcntl(descriptor(handle_), F_DUPFD_CLOEXEC, 0));
-    if (copy.handle_ < 0) {
-        return std::nullopt;
+    try {
+        File copy;
+        copy.native_->fd = ::fcntl(native_->fd, F_DUPFD_CLOEXEC, 0);
+        if (copy.native_->fd < 0) {
+            return std::nullopt;
+        }
+        return copy;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt; // nothing was duplicated yet
     }
-    return copy;
 }
 
 bool File::close() {
-    if (handle_ < 0) {
+    if (!native_ || native_->fd < 0) {
         return true;
     }
     // The descriptor is gone after close() even when it reports an error, so
     // it is never retried.
-    return ::close(descriptor(std::exchange(handle_, -1))) == 0;
+    return ::close(std::exchange(native_->fd, -1)) == 0;
 }
 
 std::uint8_t* allocate_pages(std::size_t size) noexcept {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -21,14 +22,6 @@
 namespace imgpack::platform {
 
 namespace {
-
-HANDLE native(std::intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
-}
-
-std::intptr_t stored(HANDLE handle) {
-    return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
-}
 
 std::wstring widen(const char* utf8) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
@@ -97,23 +90,46 @@ bool same_identity(HANDLE one, HANDLE other) {
 
 } // namespace
 
+// A read at an OVERLAPPED offset moves the position of a handle opened
+// without FILE_FLAG_OVERLAPPED; such reads get a handle of their own, so that
+// read() keeps its place. A pipe or a device has no second handle and no
+// positioned reads.
+struct File::Native {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    HANDLE positioned = INVALID_HANDLE_VALUE; // only read_at() uses it
+};
+
+// The memory comes first, so that running out of it leaves no handle open.
+File::File() : native_(std::make_unique<Native>()) {}
+
+File::File(File&& other) noexcept = default;
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        native_ = std::move(other.native_);
+    }
+    return *this;
+}
+
+File::~File() {
+    close();
+}
+
 std::optional<File> File::open_for_reading(const char* path) {
+    File file;
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory cannot be opened.
-    File file(stored(CreateFileW(widen(path).c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
-    if (file.handle_ < 0) {
+    file.native_->handle = CreateFileW(widen(path).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file.native_->handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    // A read at an OVERLAPPED offset moves the position of a handle opened
-    // without FILE_FLAG_OVERLAPPED; such reads get a handle of their own, so
-    // that read() keeps its place. A pipe or a device has no second handle
-    // and no positioned reads.
-    if (GetFileType(native(file.handle_)) == FILE_TYPE_DISK) {
-        file.positioned_handle_ =
-            stored(ReOpenFile(native(file.handle_), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
-        if (file.positioned_handle_ < 0) {
+    if (GetFileType(file.native_->handle) == FILE_TYPE_DISK) {
+        file.native_->positioned =
+            ReOpenFile(file.native_->handle, GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+        if (file.native_->positioned == INVALID_HANDLE_VALUE) {
             return std::nullopt;
         }
     }
@@ -121,9 +137,10 @@ std::optional<File> File::open_for_reading(const char* path) {
 }
 
 std::optional<File> File::create_for_writing(const char* path) {
-    File file(stored(CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
-    if (file.handle_ < 0) {
+    File file;
+    file.native_->handle = CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file.native_->handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
     return file;
@@ -131,7 +148,7 @@ std::optional<File> File::create_for_writing(const char* path) {
 
 std::ptrdiff_t File::read(std::span<char> dest) {
     DWORD count = 0;
-    if (ReadFile(native(handle_), dest.data(), chunk(dest.size()), &count, nullptr) == 0) {
+    if (ReadFile(native_->handle, dest.data(), chunk(dest.size()), &count, nullptr) == 0) {
         // The writer of a pipe closing it is the end of the input, not an error.
         return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
     }
@@ -143,27 +160,27 @@ std::ptrdiff_t File::read_at(std::uint64_t offset, std::span<char> dest) const {
     at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFU);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD count = 0;
-    if (positioned_handle_ < 0) {
+    if (native_->positioned == INVALID_HANDLE_VALUE) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return -1;
     }
-    if (ReadFile(native(positioned_handle_), dest.data(), chunk(dest.size()), &count, &at) == 0) {
+    if (ReadFile(native_->positioned, dest.data(), chunk(dest.size()), &count, &at) == 0) {
         return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     }
     return static_cast<std::ptrdiff_t>(count);
 }
 
 bool File::rewind() {
-    if (GetFileType(native(handle_)) != FILE_TYPE_DISK) {
+    if (GetFileType(native_->handle) != FILE_TYPE_DISK) {
         return false; // a pipe or a device cannot go back
     }
-    return SetFilePointerEx(native(handle_), LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0;
+    return SetFilePointerEx(native_->handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0;
 }
 
 std::optional<std::uint64_t> File::regular_size() const {
     LARGE_INTEGER size{};
-    if (GetFileType(native(handle_)) != FILE_TYPE_DISK ||
-        GetFileSizeEx(native(handle_), &size) == 0) {
+    if (GetFileType(native_->handle) != FILE_TYPE_DISK ||
+        GetFileSizeEx(native_->handle, &size) == 0) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(size.QuadPart);
@@ -172,8 +189,8 @@ std::optional<std::uint64_t> File::regular_size() const {
 std::optional<FileState> File::state() const {
     FILE_BASIC_INFO times{};
     LARGE_INTEGER size{};
-    if (GetFileInformationByHandleEx(native(handle_), FileBasicInfo, &times, sizeof times) == 0 ||
-        GetFileSizeEx(native(handle_), &size) == 0) {
+    if (GetFileInformationByHandleEx(native_->handle, FileBasicInfo, &times, sizeof times) == 0 ||
+        GetFileSizeEx(native_->handle, &size) == 0) {
         return std::nullopt;
     }
     // The times count 100-nanosecond intervals.
@@ -188,7 +205,7 @@ bool File::is_same_file(const char* path) const {
     if (other == INVALID_HANDLE_VALUE) {
         return false;
     }
-    const bool same = same_identity(native(handle_), other);
+    const bool same = same_identity(native_->handle, other);
     CloseHandle(other);
     return same;
 }
@@ -196,7 +213,7 @@ bool File::is_same_file(const char* path) const {
 bool File::write_all(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         DWORD written = 0;
-        if (WriteFile(native(handle_), bytes.data(), chunk(bytes.size()), &written, nullptr) == 0) {
+        if (WriteFile(native_->handle, bytes.data(), chunk(bytes.size()), &written, nullptr) == 0) {
             return false;
         }
         if (written == 0) {
@@ -212,29 +229,38 @@ bool File::write_all(std::span<const std::uint8_t> bytes) {
 
 bool File::truncate() noexcept {
     const DWORD saved = GetLastError();
-    const bool cut = SetFilePointerEx(native(handle_), LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0 &&
-                     SetEndOfFile(native(handle_)) != 0;
+    const bool cut = SetFilePointerEx(native_->handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0 &&
+                     SetEndOfFile(native_->handle) != 0;
     SetLastError(saved);
     return cut;
 }
 
 std::optional<File> File::duplicate() const noexcept {
-    HANDLE copy = nullptr;
-    if (DuplicateHandle(GetCurrentProcess(), native(handle_), GetCurrentProcess(), &copy, 0, FALSE,
-                        DUPLICATE_SAME_ACCESS) == 0) {
-        return std::nullopt;
+    try {
+        File copy;
+        HANDLE handle = nullptr;
+        if (DuplicateHandle(GetCurrentProcess(), native_->handle, GetCurrentProcess(), &handle, 0,
+                            FALSE, DUPLICATE_SAME_ACCESS) == 0) {
+            return std::nullopt;
+        }
+        copy.native_->handle = handle;
+        return copy;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt; // nothing was duplicated yet
     }
-    return File(stored(copy));
 }
 
 bool File::close() {
-    if (positioned_handle_ >= 0) {
-        CloseHandle(native(std::exchange(positioned_handle_, -1)));
-    }
-    if (handle_ < 0) {
+    if (!native_) {
         return true;
     }
-    return CloseHandle(native(std::exchange(handle_, -1))) != 0;
+    if (native_->positioned != INVALID_HANDLE_VALUE) {
+        CloseHandle(std::exchange(native_->positioned, INVALID_HANDLE_VALUE));
+    }
+    if (native_->handle == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    return CloseHandle(std::exchange(native_->handle, INVALID_HANDLE_VALUE)) != 0;
 }
 
 std::uint8_t* allocate_pages(std::size_t size) noexcept {
