@@ -107,9 +107,8 @@ void preprocess(benchmark::State& state) {
         std::int32_t low = 0;
         std::int32_t high = 0;
         CheckedReading strict;
-        const int result = state.range(1) != 0
-                               ? preprocess_input_checked(stream, low, high, strict)
-                               : preprocess_input(stream, low, high);
+        const int result = state.range(1) != 0 ? preprocess_input_checked(stream, low, high, strict)
+                                               : preprocess_input(stream, low, high);
         if (result != 0) {
             state.SkipWithError("the records were refused");
         }

@@ -61,7 +61,7 @@ class Picture {
         return static_cast<std::size_t>(std::uint64_t{size_} * slice / slices_);
     }
     [[nodiscard]] std::size_t slice_of(std::size_t offset) const {
-        std::size_t slice = static_cast<std::size_t>(std::uint64_t{offset} * slices_ / size_);
+        auto slice = static_cast<std::size_t>(std::uint64_t{offset} * slices_ / size_);
         while (start_of(slice + 1) <= offset) {
             ++slice;
         }

@@ -263,66 +263,90 @@ struct BuiltImage {
     std::optional<Coverage> written;
 };
 
+// "FILE:LINE", or "FILE" where no line is named.
+std::string at_line(const char* filename, std::uint64_t line) {
+    return line != 0 ? std::string(filename) + ":" + std::to_string(line) : std::string(filename);
+}
+
+// The preprocess pass and where it places the image; prints the message and
+// returns nullopt when the pass fails.
+std::optional<Placement> preprocess(ImageBuilder& builder, Span& span, const char* in_filename,
+                                    bool verbose, const Settings& settings,
+                                    const Messages& messages) {
+    if (const PassResult result = builder.preprocess(span.LowAddr, span.HiAddr); !result.ok()) {
+        const bool bad_line = result.cause == PassResult::Cause::bad_line;
+        (void)messages.fail("Input file read error or bad format\n",
+                            at_line(in_filename, bad_line ? result.line : 0),
+                            bad_line ? result.reason : "reading the file failed");
+        return std::nullopt;
+    }
+    Placement placement = settings.windowed() ? place_in_window(settings.options, builder.extent())
+                                              : place_at_span(span, builder);
+    if (verbose && placement.traced) {
+        trace_span(placement.traced->first, placement.traced->second);
+    }
+    return placement;
+}
+
+// The fill pass and the CRC; prints the message and returns false when either
+// fails, and warns of record bytes left out of a placed image.
+bool fill(ImageBuilder& builder, ImageMemory& memory, const Placement& placement,
+          const char* in_filename, const Settings& settings, const Messages& messages) {
+    const PassResult filled =
+        builder.fill(memory.image.bytes(), static_cast<std::int32_t>(placement.base),
+                     memory.written ? &*memory.written : nullptr);
+    if (!filled.ok()) {
+        (void)messages.fail("Cannot fill read buffer\n", at_line(in_filename, filled.line),
+                            fill_reason(filled));
+        return false;
+    }
+    if (settings.options.crc32) {
+        if (const std::string problem = store_crc(memory, placement.base, *settings.options.crc32);
+            !problem.empty()) {
+            (void)messages.fail("Cannot fill read buffer\n", in_filename, problem);
+            return false;
+        }
+    }
+    if (filled.left_out.found()) {
+        const auto last = static_cast<std::uint32_t>(placement.base + placement.size - 1);
+        Messages::warn(at_line(in_filename, filled.left_out.line),
+                       left_out_warning(filled.left_out, placement.base, last));
+    }
+    return true;
+}
+
 // The preprocess pass, the image's memory and the fill pass over `input`.
 // Prints the step's message and returns nullopt when one fails.
 std::optional<BuiltImage> build_image(Input& input, const char* in_filename, bool verbose,
                                       const Settings& settings, const Messages& messages) {
     ImageBuilder builder(input, Reading{settings.strict, settings.explain(), settings.windowed()});
     Span span;
-    if (const PassResult result = builder.preprocess(span.LowAddr, span.HiAddr); !result.ok()) {
-        const bool bad_line = result.cause == PassResult::Cause::bad_line;
-        (void)messages.fail("Input file read error or bad format\n",
-                            bad_line ? std::string(in_filename) + ":" + std::to_string(result.line)
-                                     : std::string(in_filename),
-                            bad_line ? result.reason : "reading the file failed");
+    const auto placement = preprocess(builder, span, in_filename, verbose, settings, messages);
+    if (!placement) {
         return std::nullopt;
     }
-    const Placement placement = settings.windowed()
-                                    ? place_in_window(settings.options, builder.extent())
-                                    : place_at_span(span, builder);
-    if (verbose && placement.traced) {
-        trace_span(placement.traced->first, placement.traced->second);
-    }
 
-    auto memory = placement.refused.empty() ? allocate_image(placement, settings) : std::nullopt;
+    auto memory = placement->refused.empty() ? allocate_image(*placement, settings) : std::nullopt;
     if (!memory) {
         const std::string no_memory =
-            settings.windowed() ? "the " + std::to_string(placement.size) +
+            settings.windowed() ? "the " + std::to_string(placement->size) +
                                       " bytes of memory for the image cannot be had"
                                 : allocation_reason(span.LowAddr, span.HiAddr, span.size());
         (void)messages.fail("Cannot allocate read buffer\n", in_filename,
-                            placement.refused.empty() ? no_memory : placement.refused);
+                            placement->refused.empty() ? no_memory : placement->refused);
         return std::nullopt;
     }
     if (verbose) {
         Messages::say("Read buffer successfully allocated.\n");
     }
 
-    const PassResult filled =
-        builder.fill(memory->image.bytes(), static_cast<std::int32_t>(placement.base),
-                     memory->written ? &*memory->written : nullptr);
-    const std::string crc_problem =
-        filled.ok() && settings.options.crc32
-            ? store_crc(*memory, placement.base, *settings.options.crc32)
-            : "";
-    if (!filled.ok() || !crc_problem.empty()) {
-        (void)messages.fail("Cannot fill read buffer\n",
-                            filled.line != 0
-                                ? std::string(in_filename) + ":" + std::to_string(filled.line)
-                                : std::string(in_filename),
-                            filled.ok() ? crc_problem : fill_reason(filled));
+    if (!fill(builder, *memory, *placement, in_filename, settings, messages)) {
         return std::nullopt;
-    }
-    if (filled.left_out.found()) {
-        Messages::warn(
-            std::string(in_filename) + ":" + std::to_string(filled.left_out.line),
-            left_out_warning(filled.left_out, placement.base,
-                             static_cast<std::uint32_t>(placement.base + placement.size - 1)));
     }
     if (verbose) {
         Messages::say("Read buffer successfully filled.\n");
     }
-    return BuiltImage{std::move(memory->image), placement.base, std::move(memory->written)};
+    return BuiltImage{std::move(memory->image), placement->base, std::move(memory->written)};
 }
 
 // Writes the image and closes the output. Part of an image must never pass
