@@ -1,7 +1,5 @@
 #include "image/coverage.hpp"
 
-#include "platform/platform.hpp"
-
 #include <utility>
 
 namespace imgpack {
@@ -24,40 +22,13 @@ constexpr Word bits_through(std::size_t last) noexcept {
 } // namespace
 
 std::optional<Coverage> Coverage::allocate(std::size_t size) noexcept {
-    if (size == 0) {
-        return Coverage(nullptr, 0);
-    }
     // Fresh pages are zeroed: nothing written yet, at no cost for the pages
     // a small image never touches.
-    auto* words = reinterpret_cast<Word*>(platform::allocate_pages(bytes_for(size)));
-    if (words == nullptr) {
+    auto pages = platform::Pages::allocate(bytes_for(size));
+    if (!pages) {
         return std::nullopt;
     }
-    return Coverage(words, size);
-}
-
-Coverage::Coverage(Coverage&& other) noexcept
-    : words_(std::exchange(other.words_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-Coverage& Coverage::operator=(Coverage&& other) noexcept {
-    if (this != &other) {
-        release();
-        words_ = std::exchange(other.words_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
-
-Coverage::~Coverage() {
-    release();
-}
-
-void Coverage::release() noexcept {
-    if (words_ != nullptr) {
-        platform::release_pages(reinterpret_cast<std::uint8_t*>(words_), bytes_for(size_));
-        words_ = nullptr;
-        size_ = 0;
-    }
+    return Coverage(std::move(*pages), size);
 }
 
 bool Coverage::any(std::size_t offset, std::size_t length) const noexcept {
@@ -91,7 +62,7 @@ bool Coverage::mark_if_unwritten(std::size_t offset, std::size_t length, std::si
         return true;
     }
     const Word mask = bits_from(offset % word_bits) & bits_through(last % word_bits);
-    std::atomic_ref<Word> bits_of_word(words_[word]);
+    std::atomic_ref<Word> bits_of_word(words()[word]);
     const Word before = bits_of_word.load(std::memory_order_relaxed);
     if ((before & mask) != 0) {
         return false;
@@ -120,7 +91,7 @@ void Coverage::mark(std::size_t offset, std::size_t length, std::size_t shared_l
         if (word == last_word) {
             mask &= bits_through(last % word_bits);
         }
-        std::atomic_ref<Word> bits_of_word(words_[word]);
+        std::atomic_ref<Word> bits_of_word(words()[word]);
         if (word == shared_low || word == shared_high) {
             bits_of_word.fetch_or(mask, std::memory_order_relaxed);
         } else {

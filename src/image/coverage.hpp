@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/platform.hpp"
+
 #include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 
 namespace imgpack {
 
@@ -25,12 +28,6 @@ class Coverage {
     // A record for an image of `size` bytes, none of them written yet; nullopt
     // when the memory cannot be had.
     static std::optional<Coverage> allocate(std::size_t size) noexcept;
-
-    Coverage(Coverage&& other) noexcept;
-    Coverage& operator=(Coverage&& other) noexcept;
-    Coverage(const Coverage&) = delete;
-    Coverage& operator=(const Coverage&) = delete;
-    ~Coverage();
 
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
 
@@ -57,16 +54,20 @@ class Coverage {
               std::size_t shared_high) noexcept;
 
   private:
-    Coverage(Word* words, std::size_t size) noexcept : words_(words), size_(size) {}
+    Coverage(platform::Pages pages, std::size_t size) noexcept
+        : pages_(std::move(pages)), size_(size) {}
     [[nodiscard]] static std::size_t bytes_for(std::size_t size) noexcept {
         return (size + word_bits - 1) / word_bits * sizeof(Word);
     }
     [[nodiscard]] Word load(std::size_t word) const noexcept {
-        return std::atomic_ref<Word>(words_[word]).load(std::memory_order_relaxed);
+        return std::atomic_ref<Word>(words()[word]).load(std::memory_order_relaxed);
     }
-    void release() noexcept;
+    // The bits, in whole words of a block that starts on a page.
+    [[nodiscard]] Word* words() const noexcept {
+        return reinterpret_cast<Word*>(const_cast<std::uint8_t*>(pages_.bytes().data()));
+    }
 
-    Word* words_ = nullptr;
+    platform::Pages pages_;
     std::size_t size_ = 0;
 };
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/platform.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 
 namespace imgpack {
 
@@ -16,21 +19,13 @@ class Image {
     // valid, empty buffer. Returns nullopt when the memory cannot be had.
     static std::optional<Image> allocate(std::size_t size, std::uint8_t fill = 0xFF);
 
-    Image(Image&& other) noexcept;
-    Image& operator=(Image&& other) noexcept;
-    Image(const Image&) = delete;
-    Image& operator=(const Image&) = delete;
-    ~Image();
-
-    [[nodiscard]] std::span<std::uint8_t> bytes() noexcept { return {data_, size_}; }
-    [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
+    [[nodiscard]] std::span<std::uint8_t> bytes() noexcept { return pages_.bytes(); }
+    [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return pages_.bytes(); }
 
   private:
-    Image(std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
-    void release() noexcept;
+    explicit Image(platform::Pages pages) noexcept : pages_(std::move(pages)) {}
 
-    std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
+    platform::Pages pages_;
 };
 
 } // namespace imgpack

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace imgpack::platform {
@@ -84,6 +85,53 @@ class File {
 // nullptr when they cannot be had. Given back with release_pages().
 std::uint8_t* allocate_pages(std::size_t size) noexcept;
 void release_pages(std::uint8_t* pages, std::size_t size) noexcept;
+
+// A block from allocate_pages(), given back when it goes out of scope.
+class Pages {
+  public:
+    // `size` zeroed bytes, or nullopt when they cannot be had; a size of 0
+    // is a valid, empty block.
+    static std::optional<Pages> allocate(std::size_t size) noexcept {
+        if (size == 0) {
+            return Pages(nullptr, 0);
+        }
+        std::uint8_t* pages = allocate_pages(size);
+        if (pages == nullptr) {
+            return std::nullopt;
+        }
+        return Pages(pages, size);
+    }
+
+    Pages(Pages&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    Pages& operator=(Pages&& other) noexcept {
+        if (this != &other) {
+            release();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+        }
+        return *this;
+    }
+    Pages(const Pages&) = delete;
+    Pages& operator=(const Pages&) = delete;
+    ~Pages() { release(); }
+
+    [[nodiscard]] std::span<std::uint8_t> bytes() noexcept { return {data_, size_}; }
+    [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
+
+  private:
+    Pages(std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
+    void release() noexcept {
+        if (data_ != nullptr) {
+            release_pages(data_, size_);
+            data_ = nullptr;
+            size_ = 0;
+        }
+    }
+
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
 
 // The system's description of why the last call on this thread failed
 // ("No such file or directory"), for messages that name a file.
