@@ -244,7 +244,7 @@ void compare_placed(const std::vector<Record>& records, imgpack::Input& input, s
     const std::uint64_t start = lowest > 8 ? lowest - hash % 8 : 0;
     const std::uint64_t end = std::min<std::uint64_t>(start + 1 + (hash >> 8) % 512, 1ULL << 32);
     const auto fill = static_cast<std::uint8_t>(hash >> 20);
-    std::vector<std::uint8_t> expected(end - start, fill);
+    std::vector<std::uint8_t> expected(static_cast<std::size_t>(end - start), fill);
     std::vector<bool> written(expected.size());
     std::uint64_t left_records = 0;
     std::uint64_t left_bytes = 0;
@@ -253,8 +253,8 @@ void compare_placed(const std::vector<Record>& records, imgpack::Input& input, s
         for (std::size_t i = 0; r.kind == RecordKind::data && i < r.data.size(); ++i) {
             const std::uint64_t at = std::uint64_t{static_cast<std::uint32_t>(r.address)} + i;
             if (at >= start && at < end) {
-                expected[at - start] = r.data[i];
-                written[at - start] = true;
+                expected[static_cast<std::size_t>(at - start)] = r.data[i];
+                written[static_cast<std::size_t>(at - start)] = true;
             } else {
                 ++outside;
             }
@@ -279,7 +279,7 @@ void compare_placed(const std::vector<Record>& records, imgpack::Input& input, s
     const std::uint64_t crc_at = start + (hash >> 32) % (expected.size() + 8);
     auto result = imgpack::CrcStore::outside;
     if (crc_at + 4 <= end) {
-        const std::size_t offset = crc_at - start;
+        const auto offset = static_cast<std::size_t>(crc_at - start);
         result = imgpack::CrcStore::over_data;
         if (!written[offset] && !written[offset + 1] && !written[offset + 2] &&
             !written[offset + 3]) {
