@@ -248,19 +248,25 @@ void compare_placed(const std::vector<Record>& records, imgpack::Input& input, s
     std::vector<bool> written(expected.size());
     std::uint64_t left_records = 0;
     std::uint64_t left_bytes = 0;
+    std::uint64_t line = 1;
+    imgpack::LeftOut first_left_out;
     for (const Record& r : records) {
         std::uint64_t outside = 0;
+        std::uint64_t first_outside = 0;
         for (std::size_t i = 0; r.kind == RecordKind::data && i < r.data.size(); ++i) {
             const std::uint64_t at = std::uint64_t{static_cast<std::uint32_t>(r.address)} + i;
             if (at >= start && at < end) {
                 expected[static_cast<std::size_t>(at - start)] = r.data[i];
                 written[static_cast<std::size_t>(at - start)] = true;
-            } else {
-                ++outside;
+            } else if (outside++ == 0) {
+                first_outside = at;
             }
         }
-        left_records += outside > 0 ? 1 : 0;
+        if (outside > 0 && left_records++ == 0) {
+            first_left_out = {line, static_cast<std::uint32_t>(first_outside), outside, 0, 0};
+        }
         left_bytes += outside;
+        line += r.complete ? 1 : 0;
     }
     imgpack::ImageBuilder builder(input, imgpack::Reading{false, true, true},
                                   imgpack::Threading{threads, 0});
@@ -273,6 +279,15 @@ void compare_placed(const std::vector<Record>& records, imgpack::Input& input, s
     const auto filled = builder.fill(image, static_cast<std::int32_t>(start), &*coverage);
     check(filled.ok() && image == expected);
     check(filled.left_out.records == left_records && filled.left_out.total_bytes == left_bytes);
+    check(left_records == 0 || (filled.left_out.line == first_left_out.line &&
+                                filled.left_out.address == first_left_out.address &&
+                                filled.left_out.bytes == first_left_out.bytes));
+    std::vector<bool> runs(written.size());
+    coverage->for_each_run([&runs](std::size_t offset, std::size_t length) {
+        check(length > 0 && (offset == 0 || !runs[offset - 1])); // touching runs are one
+        std::fill_n(runs.begin() + static_cast<std::ptrdiff_t>(offset), length, true);
+    });
+    check(runs == written);
     for (std::size_t i = 0; i < written.size(); ++i) {
         check(coverage->test(i) == written[i]);
     }

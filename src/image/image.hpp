@@ -17,7 +17,7 @@ class Image {
   public:
     // Allocates `size` bytes, every one preset to `fill`. A size of 0 is a
     // valid, empty buffer. Returns nullopt when the memory cannot be had.
-    static std::optional<Image> allocate(std::size_t size, std::uint8_t fill = 0xFF);
+    static std::optional<Image> allocate(std::size_t size, std::uint8_t fill);
 
     [[nodiscard]] std::span<std::uint8_t> bytes() noexcept { return pages_.bytes(); }
     [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return pages_.bytes(); }
