@@ -87,16 +87,17 @@ std::string image_map(const Coverage& written, std::uint32_t base) {
     std::size_t ranges = 0;
     std::size_t gaps = 0;
     std::size_t covered_to = 0;
-    const auto gap_before = [&](std::size_t offset) {
+    // A gap is listed with the range after it, or after the last range listed.
+    const auto gap_before = [&](std::size_t offset, bool last) {
         if (offset > covered_to) {
             ++gaps;
-            if (ranges < max_range_lines) {
+            if (ranges < max_range_lines || (last && ranges == max_range_lines)) {
                 lines += range_line(base, covered_to, offset - covered_to, " of fill");
             }
         }
     };
     written.for_each_run([&](std::size_t offset, std::size_t length) {
-        gap_before(offset);
+        gap_before(offset, false);
         if (ranges < max_range_lines) {
             lines += range_line(base, offset, length, "");
         }
@@ -105,9 +106,9 @@ std::string image_map(const Coverage& written, std::uint32_t base) {
         covered_to = offset + length;
         picture.add(offset, length);
     });
-    gap_before(written.size());
+    gap_before(written.size(), true);
     if (ranges > max_range_lines) {
-        lines += "... and " + std::to_string(ranges - max_range_lines) + " more ranges\n";
+        lines += "... and " + count_of(ranges - max_range_lines, "more range") + "\n";
     }
     std::array<char, 96> image{};
     std::snprintf(image.data(), image.size(), "image 0x%08X..0x%08X, ", address(base, 0),

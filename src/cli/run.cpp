@@ -189,7 +189,10 @@ Placement place_in_window(const Options& options, const Extent& records) {
         return placement;
     }
     const std::uint64_t start = options.start.value_or(records.lowest);
-    const std::uint64_t end = options.end.value_or(records.end);
+    // The records' end stops at the top of the address space, as --end does:
+    // bytes past 0xFFFFFFFF are left out, not wrapped to address 0.
+    constexpr std::uint64_t top = std::uint64_t{1} << 32;
+    const std::uint64_t end = options.end.value_or(std::min(records.end, top));
     // As the span's trace does, the window's shows its ends even when no
     // image can be had of it.
     placement.traced.emplace(start, end - 1);
@@ -406,10 +409,13 @@ int convert(const char* in_filename, const char* out_filename, bool verbose,
     if (!built) {
         return exit_failed;
     }
+    // The map is drawn before the image is written: running out of memory
+    // for it must fail the run while the output is still empty.
+    const std::string map = settings.options.map ? image_map(*built->written, built->base) : "";
     const int status =
         write_image(built->image, std::move(*output), out_filename, verbose, messages);
-    if (status == exit_ok && settings.options.map) {
-        Messages::say(image_map(*built->written, built->base));
+    if (status == exit_ok) {
+        Messages::say(map);
     }
     return status;
 }

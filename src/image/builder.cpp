@@ -34,6 +34,7 @@ ImageBuilder::ImageBuilder(Input& input, Reading reading, Threading threading)
 }
 
 PassResult ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
+    bool span_read_again = false;
     // Without the strict rules the default reader decides, at its own speed;
     // only a file it fails is read once more, to say which line and why.
     if (!reading_.strict) {
@@ -45,9 +46,14 @@ PassResult ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
             result =
                 chunks_ ? chunks_->preprocess(low, high) : preprocess_input(*stream_, low, high);
         }
-        if (result == 0) {
+        // A span of the records that no image can hold is explained too: by
+        // the record that runs past 0x7FFFFFFF, where there is one.
+        const bool span_wraps = static_cast<std::int32_t>(static_cast<std::uint32_t>(high) -
+                                                          static_cast<std::uint32_t>(low) + 1U) < 0;
+        if (result == 0 && !(reading_.explain && !reading_.place_image && span_wraps)) {
             return {};
         }
+        span_read_again = result == 0;
         if (!reading_.explain) {
             PassResult failed;
             failed.cause = PassResult::Cause::bad_line;
@@ -61,7 +67,7 @@ PassResult ImageBuilder::preprocess(std::int32_t& low, std::int32_t& high) {
                                : preprocess_input_checked(*stream_, low, high, checked);
     past_top_ = checked.past_top;
     extent_ = checked.extent;
-    if (result == 0 && reading_.strict) {
+    if (result == 0 && (reading_.strict || span_read_again)) {
         return {};
     }
     // Read again, a pipe has nothing left and the failure nothing to name.

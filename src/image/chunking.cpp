@@ -209,7 +209,7 @@ Chunking::disjoint_parts(std::span<std::uint8_t> buffer, std::int32_t low, bool 
     std::sort(order.begin(), order.end(),
               [&parts](std::size_t a, std::size_t b) { return parts[a].offset < parts[b].offset; });
     std::uint64_t covered_to = 0;
-    std::vector<std::span<std::uint8_t>> spans(used_);
+    std::vector<std::span<std::uint8_t>> spans(used_, buffer.first(0)); // empty parts too lie in it
     for (const std::size_t i : order) {
         if (parts[i].length == 0) {
             continue;
