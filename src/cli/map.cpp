@@ -1,5 +1,7 @@
 #include "cli/map.hpp"
 
+#include "cli/reasons.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -72,11 +74,6 @@ class Picture {
     std::size_t slices_;
     std::vector<std::size_t> written_;
 };
-
-// "1 range", "2 ranges".
-std::string count_of(std::uint64_t count, const char* thing) {
-    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
-}
 
 } // namespace
 

@@ -15,12 +15,12 @@ std::string contradiction_reason(const Contradiction& contradiction) {
     return text.data();
 }
 
+} // namespace
+
 // "1 byte", "20 bytes".
 std::string count_of(std::uint64_t count, const char* thing) {
     return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
 }
-
-} // namespace
 
 std::string hex32(std::uint32_t value) {
     std::array<char, 16> text{};

@@ -10,6 +10,9 @@
 
 namespace imgpack {
 
+// "1 byte", "20 bytes": a count and its thing, plural where it is not one.
+std::string count_of(std::uint64_t count, const char* thing);
+
 // A number as 0x and eight upper-case hexadecimal digits.
 std::string hex32(std::uint32_t value);
 

@@ -116,9 +116,6 @@ class CoverageView {
     // All of the image.
     explicit CoverageView(Coverage& coverage) noexcept : CoverageView(coverage, 0, 0) {}
 
-    [[nodiscard]] bool any(std::size_t offset, std::size_t length) const noexcept {
-        return coverage_->any(first_ + offset, length);
-    }
     [[nodiscard]] bool test(std::size_t offset) const noexcept {
         return coverage_->test(first_ + offset);
     }
